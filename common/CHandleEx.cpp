@@ -1,0 +1,35 @@
+#include "common/CHandleEx.h"
+
+BOOL CEventEx::Create()
+{
+    Close();
+    Attach(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return IsValid();
+}
+
+BOOL CMutexEx::Create(LPCWSTR name)
+{
+    Close();
+    Attach(CreateMutexW(nullptr, FALSE, name));
+    return IsValid();
+}
+
+DWORD CThreadEx::Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context)
+{
+    Close();
+    if (startRoutine == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    DWORD threadId = 0;
+    Attach(CreateThread(nullptr, 0, startRoutine, context, 0, &threadId));
+    return IsValid() ? threadId : 0;
+}
+
+BOOL CProcessEx::Open(DWORD processId, DWORD access)
+{
+    Close();
+    Attach(OpenProcess(access, FALSE, processId));
+    return IsValid();
+}

@@ -1,0 +1,2 @@
+// IDs of the agent window and authorization texts.
+#pragma once

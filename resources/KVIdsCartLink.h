@@ -1,0 +1,2 @@
+// IDs of the cart transport and comm thread texts.
+#pragma once

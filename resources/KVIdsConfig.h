@@ -1,0 +1,2 @@
+// IDs of the XML documents and configuration files texts.
+#pragma once

@@ -1,0 +1,2 @@
+// IDs of the configuration editor texts.
+#pragma once

@@ -1,0 +1,2 @@
+// IDs of the directory picker texts.
+#pragma once

@@ -1,0 +1,2 @@
+// IDs of the configuration service texts.
+#pragma once

@@ -1,0 +1,2 @@
+// IDs of the directory queries texts.
+#pragma once

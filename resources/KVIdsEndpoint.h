@@ -1,0 +1,2 @@
+// IDs of the endpoint sessions and Citrix channel texts.
+#pragma once

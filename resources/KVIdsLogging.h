@@ -1,0 +1,2 @@
+// IDs of the logging and resource loading texts.
+#pragma once

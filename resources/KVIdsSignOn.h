@@ -1,0 +1,2 @@
+// IDs of the single sign-on texts.
+#pragma once
