@@ -7,20 +7,28 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 
 include(GoogleTest)
 
-# kelvo_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT seconds])
+# kelvo_add_gtest(<name> SOURCES ... [LIBS ...] [DEPENDS targets...] [TIMEOUT seconds]
+#                 [RESOURCE_LOCK names...])
 # A test executable whose cases ctest lists at test time, each with a time-out so a
-# box or dialog nobody closes cannot hang the run.
+# box or dialog nobody closes cannot hang the run. Cases that share a fixed place (a file
+# in a known folder, a registry key they change) name it in RESOURCE_LOCK so ctest -j
+# never runs them at the same time.
 function(kelvo_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;DEPENDS;RESOURCE_LOCK" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest gtest_main)
-  add_dependencies(${name} KVResource)
+  add_dependencies(${name} KVResource ${ARG_DEPENDS})
+  set(props TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_RESOURCE_LOCK)
+    string(REPLACE ";" "," locks "${ARG_RESOURCE_LOCK}")
+    list(APPEND props RESOURCE_LOCK ${locks})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES ${props})
 endfunction()

@@ -59,9 +59,18 @@ void CResourceLoader::FormatString(CStringEx& text, UINT id, ...)
     va_end(args);
 }
 
-int CResourceLoader::MessageBoxRes(HWND, UINT, LPCWSTR, UINT, DWORD)
+static CResourceLoader::MessageBoxHook g_hook;
+
+void CResourceLoader::SetMessageBoxHook(MessageBoxHook hook)
 {
-    return IDOK;
+    g_hook = hook;
+}
+
+int CResourceLoader::MessageBoxRes(HWND owner, UINT id, LPCWSTR caption, UINT style, DWORD timeoutMs)
+{
+    CStringEx text;
+    LoadString(id, text);
+    return g_hook ? g_hook(owner, text, caption, style | MB_TOPMOST, timeoutMs) : IDOK;
 }
 
 CStringEx CResourceLoader::GetProgramVersion()

@@ -16,4 +16,9 @@ public:
     int MessageBoxRes(HWND owner, UINT id, LPCWSTR caption, UINT style, DWORD timeoutMs);
     static CStringEx GetProgramVersion();
     static BOOL GetModulePath(CStringEx& folder, CStringEx& name, BOOL keepExtension);
+
+    // Test seam: when set, MessageBoxRes hands the box to this function instead of showing
+    // it, and returns its answer. Null (the default) shows real boxes.
+    using MessageBoxHook = int (*)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD timeoutMs);
+    static void SetMessageBoxHook(MessageBoxHook hook);
 };
