@@ -1,5 +1,6 @@
 #pragma once
 #include "common/CObjectEx.h"
+#include <type_traits>
 #include <utility>
 
 // Owning pointer to a CObjectEx-derived object: copying takes a reference, destruction
@@ -14,10 +15,11 @@ public:
     _CObjectExPtr(T* object) noexcept : m_p(object) { if (m_p) m_p->AddRef(); }
     _CObjectExPtr(const _CObjectExPtr& other) noexcept : _CObjectExPtr(other.m_p) {}
     _CObjectExPtr(_CObjectExPtr&& other) noexcept : m_p(other.Detach()) {}
-    template <class U>
-    _CObjectExPtr(const _CObjectExPtr<U>& other) noexcept : _CObjectExPtr(static_cast<T*>(other.Get())) {}
-    template <class U>
-    _CObjectExPtr(_CObjectExPtr<U>&& other) noexcept : m_p(static_cast<T*>(other.Detach())) {}
+    // Up-casts only; a down-cast goes through CObjectExQIPtr, which checks the type.
+    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
+    _CObjectExPtr(const _CObjectExPtr<U>& other) noexcept : _CObjectExPtr(other.Get()) {}
+    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
+    _CObjectExPtr(_CObjectExPtr<U>&& other) noexcept : m_p(other.Detach()) {}
     virtual ~_CObjectExPtr() { Reset(); }
 
     _CObjectExPtr& operator=(const _CObjectExPtr& other) noexcept { Assign(other.m_p); return *this; }
