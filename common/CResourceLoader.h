@@ -1,5 +1,6 @@
 #pragma once
 #include "common/CStringEx.h"
+#include "common/CUniqueAnyEx.h"
 
 // Finds the satellite resource library KVResource of this release and serves its texts by
 // string ID, falling back to the program's own string table.
@@ -7,6 +8,12 @@ class CResourceLoader
 {
 public:
     static CResourceLoader& Instance();
+
+    // Programs use Instance(); a separate loader is for tools and tests.
+    CResourceLoader() = default;
+    virtual ~CResourceLoader() = default;
+    CResourceLoader(const CResourceLoader&) = delete;
+    CResourceLoader& operator=(const CResourceLoader&) = delete;
 
     // 0, 2 (no candidate loaded) or 425 (a candidate of another release).
     DWORD Load();
@@ -17,8 +24,26 @@ public:
     static CStringEx GetProgramVersion();
     static BOOL GetModulePath(CStringEx& folder, CStringEx& name, BOOL keepExtension);
 
+    // Loads a text without the failure text or log line: FALSE when the string does not
+    // exist. For callers that report the failure themselves (the logger).
+    BOOL TryLoadString(UINT id, CStringEx& text) const;
+    // Full path and version text ("%d.%d.%d.0") of the loaded library; empty until loaded.
+    const CStringEx& GetLibraryPath() const { return m_libraryPath; }
+    const CStringEx& GetLibraryVersion() const { return m_libraryVersion; }
+    // The system default locale Load searched with (1033 until Load ran).
+    DWORD GetLocale() const { return m_locale; }
+
     // Test seam: when set, MessageBoxRes hands the box to this function instead of showing
     // it, and returns its answer. Null (the default) shows real boxes.
     using MessageBoxHook = int (*)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD timeoutMs);
     static void SetMessageBoxHook(MessageBoxHook hook);
+
+private:
+    enum class Candidate { Loaded, Mismatch, NotLoaded };
+    Candidate TryCandidate(const CStringEx& path, DWORD* loadError);
+
+    DWORD m_locale = 1033;
+    CModuleEx m_module;
+    CStringEx m_libraryPath;
+    CStringEx m_libraryVersion;
 };

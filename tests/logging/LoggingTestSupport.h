@@ -1,0 +1,38 @@
+#pragma once
+#include "common/CStringEx.h"
+#include <shlobj.h>
+#include <string>
+
+// Small file and folder helpers shared by the logging and resource loader tests.
+namespace LoggingTest
+{
+// Joins texts for building paths in tests.
+inline CStringEx operator+(const CStringEx& left, const wchar_t* right)
+{
+    CStringEx joined(left);
+    joined += right;
+    return joined;
+}
+inline CStringEx operator+(const CStringEx& left, const CStringEx& right)
+{
+    return left + right.GetString();
+}
+
+// A name no other test process uses at the same time: tag, process ID and a counter.
+CStringEx UniqueName(LPCWSTR tag);
+CStringEx KnownFolder(REFKNOWNFOLDERID id);
+// The temporary folder without its trailing backslash.
+CStringEx TempFolder();
+// The folder of the running test program.
+CStringEx ProgramFolder();
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadBytes(const CStringEx& path);
+bool FileExists(const CStringEx& path);
+std::string Narrow(const CStringEx& text);
+// Removes a folder and everything below it (best effort).
+void DeleteTree(const CStringEx& folder);
+// Counts the occurrences of needle in haystack.
+int CountOf(const std::string& haystack, const std::string& needle);
+// Today's log file name without folder, as the logger names it.
+CStringEx TodaysFileName(const CStringEx& prefix, DWORD sessionNumber = 0);
+}
