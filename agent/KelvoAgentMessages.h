@@ -1,0 +1,28 @@
+// Window and thread messages of the agent, and the agent window's timer identifiers.
+// Every message is posted, never sent.
+#pragma once
+#include <windows.h>
+
+enum : UINT
+{
+    WM_AGENT_AUTH_STARTED = WM_USER + 16,        // window to itself: the sign-on prompt is shown
+    WM_AGENT_AUTH_RESULT = WM_USER + 17,         // sign-on callback or window: wParam = result, 0 success
+    WM_AGENT_AUTHORIZE = WM_USER + 18,           // window to itself
+    WM_AGENT_AUTH_DONE = WM_USER + 19,           // window to itself: wParam = end code 0, 1 or 2
+    WM_AGENT_REMOTE_SESSION = WM_USER + 20,      // another process: wParam 1 = Citrix session started
+    WM_AGENT_SET_TIMER = WM_USER + 22,           // window to worker thread
+    WM_AGENT_SEND = WM_USER + 27,                // window to worker thread
+    WM_AGENT_AUTH_DRAWER_ACCESS = WM_USER + 28,  // window to worker thread, and back
+    WM_AGENT_BIND_COMPUTER_NAME = WM_USER + 29,  // window to worker thread, and back
+    WM_AGENT_BOUND_COMPUTER_NAME = WM_USER + 30, // worker thread to window
+    WM_AGENT_UNAUTHORIZED_USER = WM_USER + 31,   // window to worker thread
+    WM_AGENT_END_ACCESS = WM_USER + 34,          // window to worker thread
+    WM_AGENT_DEVICE_STATUS = WM_USER + 35,       // worker thread to window, and its own poll timer
+};
+
+enum : UINT_PTR
+{
+    KELVO_TIMER_AUTH_START = 14,    // starts an authentication of the sign-on product
+    KELVO_TIMER_LOGON_SCREEN = 15,  // watches for the logon screen
+    KELVO_TIMER_CONNECT_CART = 19,  // connects the cart
+};

@@ -1,0 +1,43 @@
+#pragma once
+#include "agent/OneSignAuthLib.h"
+#include "common/CComPtrEx.h"
+
+// The agent's callback object handed to the sign-on product at every start. The product
+// may call it on any thread: it touches no agent state, only the product's authentication
+// object (to close the prompt) and a message posted to the agent window.
+class ProcessCallback final : public IProcessCallback
+{
+public:
+    // Creates a callback for the agent window that holds one reference to the product's
+    // authentication interface. The object starts with count 0: the caller's first
+    // QueryInterface takes ownership.
+    static ProcessCallback* Create(HWND agentWindow, IUnknown* auth);
+
+    // IUnknown: only IUnknown and IProcessCallback are offered, never IDispatch.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDispatch, through the type information of IProcessCallback in OneSignAuthLib 1.0.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
+
+    // IProcessCallback.
+    HRESULT STDMETHODCALLTYPE AuthenticationStarted() override;
+    HRESULT STDMETHODCALLTYPE AuthenticationProgress(LONG state) override;
+    HRESULT STDMETHODCALLTYPE AuthenticationCompleted(LONG result) override;
+
+private:
+    ProcessCallback(HWND agentWindow, IUnknown* auth) noexcept;
+    ~ProcessCallback() = default;
+    ProcessCallback(const ProcessCallback&) = delete;
+    ProcessCallback& operator=(const ProcessCallback&) = delete;
+
+    LONG m_refCount;
+    HWND m_agentWindow;
+    CComPtrEx<IUnknown> m_spAuth;
+};
