@@ -6,9 +6,15 @@ namespace LoggingTest
 {
 CStringEx UniqueName(LPCWSTR tag)
 {
+    // Wine reuses process IDs soon, so the start time of the process goes in as well.
     static LONG counter = 0;
+    static const ULONGLONG started = [] {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<ULONGLONG>(now.QuadPart);
+    }();
     CStringEx name;
-    name.Format(L"%s%lu_%ld_", tag, GetCurrentProcessId(), InterlockedIncrement(&counter));
+    name.Format(L"%s%lu_%llx_%ld_", tag, GetCurrentProcessId(), started & 0xFFFFFFFFFFULL, InterlockedIncrement(&counter));
     return name;
 }
 

@@ -18,7 +18,7 @@ inline CStringEx operator+(const CStringEx& left, const CStringEx& right)
     return left + right.GetString();
 }
 
-// A name no other test process uses at the same time: tag, process ID and a counter.
+// A name no other test process uses: tag, process ID, process start and a counter.
 CStringEx UniqueName(LPCWSTR tag);
 CStringEx KnownFolder(REFKNOWNFOLDERID id);
 // The temporary folder without its trailing backslash.

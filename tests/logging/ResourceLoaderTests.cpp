@@ -234,17 +234,6 @@ protected:
 TEST_P(ResourceSearchTest, ProgramStartFindsTheLibraryOfItsRelease)
 {
     const LoaderScenario& s = GetParam();
-    // Wine takes the machine language from LC_ALL when a process starts, and a started
-    // program inherits it: German scenarios run in their own ctest run under
-    // LC_ALL=de_DE.UTF-8, the others in the ordinary one.
-    const DWORD language = LANGIDFROMLCID(GetSystemDefaultLCID());
-    wchar_t required[16] = {};
-    if (GetEnvironmentVariableW(L"KELVO_REQUIRE_LOCALE", required, 16) > 0)
-    {
-        ASSERT_EQ(static_cast<DWORD>(_wtoi(required)), language) << "LC_ALL did not reach Wine";
-    }
-    if (language != (s.german ? 1031u : 1033u))
-        GTEST_SKIP() << "needs system locale " << (s.german ? 1031 : 1033) << ", this process has " << language;
     m_folder = TempFolder() + L"\\" + UniqueName(L"kvprobe");
     ASSERT_TRUE(CreateDirectoryW(m_folder, nullptr));
     const CStringEx probe = m_folder + L"\\KelvoResourceProbe.exe";
@@ -301,27 +290,53 @@ TEST_P(ResourceSearchTest, ProgramStartFindsTheLibraryOfItsRelease)
 const std::vector<LogLine> kUsEnglishMisses = { { IDS_PROG_LOAD_EXACT_LOCALE, L"1033" },
                                                 { IDS_PROG_LOAD_US_ENGLISH, L"1033" } };
 
-INSTANTIATE_TEST_SUITE_P(
-    Scenarios, ResourceSearchTest,
-    ::testing::Values(
-        LoaderScenario{ "ReleaseBesideProgram", false, { { L"", L"release" } }, 0, L"KVResource.dll", {} },
-        LoaderScenario{ "FourthNumberDiffersIsAccepted", false, { { L"", L"fix-of-release" } }, 0, L"KVResource.dll", {} },
-        LoaderScenario{ "OlderBuildIsRefused", false, { { L"", L"older-build" } }, 425, nullptr, kUsEnglishMisses },
-        LoaderScenario{ "NewerMinorIsRefused", false, { { L"", L"newer-minor" } }, 425, nullptr, kUsEnglishMisses },
-        LoaderScenario{ "NewerMajorIsRefused", false, { { L"", L"newer-major" } }, 425, nullptr, kUsEnglishMisses },
-        LoaderScenario{ "UnreadableVersionIsRefused", false, { { L"", L"no-version" } }, 425, nullptr, kUsEnglishMisses },
-        LoaderScenario{ "NoLibraryAnywhere", false, {}, 2, nullptr, kUsEnglishMisses },
-        LoaderScenario{ "OlderBesideThenUsEnglishFolder", false, { { L"", L"older-build" }, { L"1033", L"release" } }, 0,
-                        L"1033\\KVResource.dll", {} },
-        LoaderScenario{ "OlderInUsEnglishFolderOnly", false, { { L"1033", L"older-build" } }, 425, nullptr, {} },
-        LoaderScenario{ "GermanLocaleFolder", true, { { L"1031", L"release" } }, 0, L"1031\\KVResource.dll", {} },
-        LoaderScenario{ "GermanFallsBackToUsEnglish", true, { { L"1033", L"release" } }, 0, L"1033\\KVResource.dll",
-                        { { IDS_PROG_LOAD_EXACT_LOCALE, L"1031" } } },
-        LoaderScenario{ "GermanNoLibrary", true, {}, 2, nullptr,
-                        { { IDS_PROG_LOAD_EXACT_LOCALE, L"1031" }, { IDS_PROG_LOAD_US_ENGLISH, L"1033" } } },
-        LoaderScenario{ "GermanBesideComesBeforeLocaleFolder", true, { { L"", L"release" }, { L"1031", L"older-build" } }, 0,
-                        L"KVResource.dll", {} },
-        LoaderScenario{ "GermanOlderThenUsEnglishFix", true,
-                        { { L"1031", L"older-build" }, { L"1033", L"fix-of-release" } }, 0, L"1033\\KVResource.dll", {} }),
-    [](const ::testing::TestParamInfo<LoaderScenario>& info) { return std::string(info.param.name); });
+const LoaderScenario kScenarios[] = {
+    LoaderScenario{ "ReleaseBesideProgram", false, { { L"", L"release" } }, 0, L"KVResource.dll", {} },
+    LoaderScenario{ "FourthNumberDiffersIsAccepted", false, { { L"", L"fix-of-release" } }, 0, L"KVResource.dll", {} },
+    LoaderScenario{ "OlderBuildIsRefused", false, { { L"", L"older-build" } }, 425, nullptr, kUsEnglishMisses },
+    LoaderScenario{ "NewerMinorIsRefused", false, { { L"", L"newer-minor" } }, 425, nullptr, kUsEnglishMisses },
+    LoaderScenario{ "NewerMajorIsRefused", false, { { L"", L"newer-major" } }, 425, nullptr, kUsEnglishMisses },
+    LoaderScenario{ "UnreadableVersionIsRefused", false, { { L"", L"no-version" } }, 425, nullptr, kUsEnglishMisses },
+    LoaderScenario{ "NoLibraryAnywhere", false, {}, 2, nullptr, kUsEnglishMisses },
+    LoaderScenario{ "OlderBesideThenUsEnglishFolder", false, { { L"", L"older-build" }, { L"1033", L"release" } }, 0,
+                    L"1033\\KVResource.dll", {} },
+    LoaderScenario{ "OlderInUsEnglishFolderOnly", false, { { L"1033", L"older-build" } }, 425, nullptr, {} },
+    LoaderScenario{ "GermanLocaleFolder", true, { { L"1031", L"release" } }, 0, L"1031\\KVResource.dll", {} },
+    LoaderScenario{ "GermanFallsBackToUsEnglish", true, { { L"1033", L"release" } }, 0, L"1033\\KVResource.dll",
+                    { { IDS_PROG_LOAD_EXACT_LOCALE, L"1031" } } },
+    LoaderScenario{ "GermanNoLibrary", true, {}, 2, nullptr,
+                    { { IDS_PROG_LOAD_EXACT_LOCALE, L"1031" }, { IDS_PROG_LOAD_US_ENGLISH, L"1033" } } },
+    LoaderScenario{ "GermanBesideComesBeforeLocaleFolder", true, { { L"", L"release" }, { L"1031", L"older-build" } }, 0,
+                    L"KVResource.dll", {} },
+    LoaderScenario{ "GermanOlderThenUsEnglishFix", true,
+                    { { L"1031", L"older-build" }, { L"1033", L"fix-of-release" } }, 0, L"1033\\KVResource.dll", {} }
+};
+
+// Wine takes the machine language from LC_ALL when a process starts, and a started program
+// inherits it. The German scenarios exist only in a process started under
+// LC_ALL=de_DE.UTF-8 (their own ctest run), the others only under US English.
+std::vector<LoaderScenario> ScenariosOfThisLocale()
+{
+    const bool german = LANGIDFROMLCID(GetSystemDefaultLCID()) == 1031;
+    std::vector<LoaderScenario> scenarios;
+    for (const LoaderScenario& scenario : kScenarios)
+        if (scenario.german == german)
+            scenarios.push_back(scenario);
+    return scenarios;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ResourceSearchTest, ::testing::ValuesIn(ScenariosOfThisLocale()),
+                         [](const ::testing::TestParamInfo<LoaderScenario>& info) { return std::string(info.param.name); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ResourceSearchTest);
+
+// The run that asks for a locale (KELVO_REQUIRE_LOCALE) must really have it, or its
+// scenarios would silently be those of another language.
+TEST(ResourceSearch, ProcessHasTheLocaleItsRunRequires)
+{
+    wchar_t required[16] = {};
+    if (GetEnvironmentVariableW(L"KELVO_REQUIRE_LOCALE", required, 16) == 0)
+        return; // the ordinary run takes the machine's locale as it is
+    EXPECT_EQ(static_cast<DWORD>(_wtoi(required)), LANGIDFROMLCID(GetSystemDefaultLCID())) << "LC_ALL did not reach Wine";
+    EXPECT_FALSE(ScenariosOfThisLocale().empty());
+}
 }
