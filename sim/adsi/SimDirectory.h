@@ -1,0 +1,91 @@
+#pragma once
+#include <windows.h>
+#include <iads.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One account of the simulated directory: a user or a group of the domain, or a local
+// account or local group of this computer.
+struct SimEntry
+{
+    enum Kind { User, Group };
+    Kind kind = User;
+    bool local = false;
+    std::wstring name;
+    std::wstring displayName;
+    std::wstring description;
+    // Members as written in the data file: "name" (same scope as the group) or "DOMAIN\name".
+    std::vector<std::wstring> members;
+};
+
+// One attribute of a directory object as the LDAP side serves it.
+struct SimAttribute
+{
+    std::wstring name;
+    ADSTYPE type = ADSTYPE_CASE_IGNORE_STRING;
+    std::vector<std::wstring> values; // ADSTYPE_INTEGER values are decimal texts
+};
+
+// An object the LDAP side can address by distinguished name: the domain, its Users
+// container or one domain account.
+struct SimLdapNode
+{
+    enum Type { Domain, Container, Account };
+    Type type = Domain;
+    const SimEntry* entry = nullptr;
+    std::wstring dn;
+};
+
+// The whole simulated directory, read from a data file:
+//
+//   [domain]            dns = hq.example.com / netbios = HQ
+//   [computer]          name = . (this computer) / workgroup = WORKGROUP
+//   [directory]         delay_ms = 0 (wait before every open and every search)
+//   [user NAME]         display = ... / description = ...
+//   [group NAME]        member = NAME (repeatable; a user or a group of the domain)
+//   [local user NAME]
+//   [local group NAME]  member = NAME (local) or member = DOMAIN\NAME (domain account);
+//                       a backslash after an unknown domain is part of the name
+//
+// Lines starting with # or ; are comments. A snapshot never changes once loaded.
+class SimDirectory
+{
+public:
+    // The directory named by the environment variable KELVO_ADSI_DATA, else by the value
+    // DataFile of HKLM\SOFTWARE\Kelvo\AdsiSim, else KelvoAdsiSim.ini beside this DLL. The
+    // last snapshot is reused while its file is unchanged.
+    static HRESULT Current(std::shared_ptr<const SimDirectory>& out);
+    static HRESULT Load(const std::wstring& path, std::shared_ptr<const SimDirectory>& out);
+
+    const std::wstring& DnsDomain() const noexcept { return m_dns; }
+    const std::wstring& NetBiosDomain() const noexcept { return m_netbios; }
+    const std::wstring& Computer() const noexcept { return m_computer; }
+    const std::wstring& Workgroup() const noexcept { return m_workgroup; }
+    DWORD DelayMs() const noexcept { return m_delayMs; }
+    bool HasDomain() const noexcept { return !m_dns.empty(); }
+
+    const SimEntry* Find(const std::wstring& name, bool local) const;
+    // A member reference of a group resolved to its account, or null when unknown.
+    const SimEntry* ResolveMember(const SimEntry& group, const std::wstring& ref) const;
+    std::vector<const SimEntry*> Members(const SimEntry& group) const;
+
+    // LDAP side.
+    std::wstring DomainDn() const;
+    std::wstring DnOf(const SimEntry& entry) const;
+    std::vector<SimLdapNode> LdapNodes() const;
+    bool FindLdapNode(const std::wstring& dn, SimLdapNode& node) const;
+    std::vector<SimAttribute> Attributes(const SimLdapNode& node) const;
+
+private:
+    HRESULT Parse(const std::wstring& text, const std::wstring& path);
+
+    std::wstring m_dns;
+    std::wstring m_netbios;
+    std::wstring m_computer;
+    std::wstring m_workgroup = L"WORKGROUP";
+    DWORD m_delayMs = 0;
+    std::vector<SimEntry> m_entries;
+};
+
+bool SimEqualNoCase(const std::wstring& a, const std::wstring& b);
