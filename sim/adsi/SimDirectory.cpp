@@ -62,23 +62,18 @@ HRESULT ReadText(const std::wstring& path, std::wstring& text)
     return S_OK;
 }
 
+// The data file, or an empty text when none is configured (then no directory answers).
 std::wstring DefaultDataPath()
 {
     wchar_t value[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableW(L"KELVO_ADSI_DATA", value, ARRAYSIZE(value));
+    const DWORD n = GetEnvironmentVariableW(L"KELVO_ADSI_DATA", value, ARRAYSIZE(value));
     if (n > 0 && n < ARRAYSIZE(value))
         return value;
     DWORD size = sizeof(value);
     if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kelvo\\AdsiSim", L"DataFile", RRF_RT_REG_SZ, nullptr, value,
                      &size) == ERROR_SUCCESS)
         return value;
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&DefaultDataPath), &self);
-    n = GetModuleFileNameW(self, value, ARRAYSIZE(value));
-    std::wstring path(value, n);
-    const size_t slash = path.rfind(L'\\');
-    return path.substr(0, slash == std::wstring::npos ? 0 : slash + 1) + L"KelvoAdsiSim.ini";
+    return std::wstring();
 }
 
 // Tells the debugger which line of the data file is wrong; the open then fails.
@@ -98,6 +93,8 @@ HRESULT SimDirectory::Current(std::shared_ptr<const SimDirectory>& out)
     static FILETIME cachedTime;
 
     const std::wstring path = DefaultDataPath();
+    if (path.empty())
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info))
         return HRESULT_FROM_WIN32(GetLastError());

@@ -53,7 +53,7 @@ class SimDirectory
 {
 public:
     // The directory named by the environment variable KELVO_ADSI_DATA, else by the value
-    // DataFile of HKLM\SOFTWARE\Kelvo\AdsiSim, else KelvoAdsiSim.ini beside this DLL. The
+    // DataFile of HKLM\SOFTWARE\Kelvo\AdsiSim; without either no directory answers. The
     // last snapshot is reused while its file is unchanged.
     static HRESULT Current(std::shared_ptr<const SimDirectory>& out);
     static HRESULT Load(const std::wstring& path, std::shared_ptr<const SimDirectory>& out);
