@@ -1,0 +1,3 @@
+#include "common/CConfigValue.h"
+
+CConfigValue::~CConfigValue() = default;
