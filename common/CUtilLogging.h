@@ -74,7 +74,7 @@ private:
     void StartCleanupLocked();
     void StopCleanupLocked();
     DWORD DeniedError(const CStringEx& path, bool creatingFolder) const;
-    static bool HasLevel(DWORD configured, DWORD level) { return level != 0 && configured != 0 && level <= configured; }
+    static bool HasLevel(DWORD configured, DWORD level) { return configured != 0 && level <= configured; }
 
     CMutexEx m_lock;
     CStringEx m_prefix;

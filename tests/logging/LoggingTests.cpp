@@ -139,7 +139,7 @@ TEST_P(LoggingLevelTest, LineIsWrittenOnlyWhenItsLevelIsWithinTheConfiguredOne)
 INSTANTIATE_TEST_SUITE_P(Levels, LoggingLevelTest,
                          ::testing::Values(LevelCase{ 2, 3, false }, LevelCase{ 2, 2, true }, LevelCase{ 2, 1, true },
                                            LevelCase{ 5, 5, true }, LevelCase{ 4, 5, false },
-                                           LevelCase{ 1, 0, false }),
+                                           LevelCase{ 1, 0, true }),
                          [](const ::testing::TestParamInfo<LevelCase>& info) {
                              return "Configured" + std::to_string(info.param.configured) + "Message"
                                     + std::to_string(info.param.message);
