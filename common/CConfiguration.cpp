@@ -59,6 +59,7 @@ BOOL CConfiguration::Load(LPCWSTR name)
         // Every reason has been logged where it happened; this line names the file.
     }
     m_root = nullptr;
+    m_document = nullptr;
     CStringEx message;
     CResourceLoader::Instance().FormatString(message, IDS_CFG_LOAD_FAILED, path.GetString());
     CUtilLogging::Instance().Log(2, L"%s\n", message.GetString());

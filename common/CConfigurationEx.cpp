@@ -154,14 +154,15 @@ HRESULT CConfigurationEx::LoadFile(LPCWSTR path)
         ThrowIfFailed(m_document->Load(path));
         m_root = m_document->GetRoot();
         if (!m_root)
-            return E_OUTOFMEMORY;
+            throw CErrorEx(static_cast<DWORD>(E_OUTOFMEMORY));
         m_path = path;
         m_loaded = 1;
         return S_OK;
     }
     catch (...)
     {
-        m_root = nullptr;
+        // Nothing of an earlier document stays behind to be shown or saved by mistake.
+        Detach();
         return CurrentFailure();
     }
 }

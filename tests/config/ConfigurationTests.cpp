@@ -248,6 +248,15 @@ TEST_F(Configuration, TextThatDoesNotParseLeavesTheConfigurationNotLoaded)
     EXPECT_FALSE(m_config.GetEnumerator());
     EXPECT_EQ(S_OK, m_config.Save());
     EXPECT_FALSE(FileExists(PathOf(L"x.config")));
+
+    // The same for a file that does not parse, after a good one was loaded.
+    Open("<add key=\"a\"><value>1</value></add>");
+    WriteBytes(PathOf(L"broken.config"), "<configuration>");
+    EXPECT_TRUE(FAILED(m_config.LoadFile(PathOf(L"broken.config"))));
+    EXPECT_FALSE(m_config.HasDocument());
+    CStringEx xml;
+    EXPECT_TRUE(FAILED(m_config.GetXml(xml)));
+    EXPECT_FALSE(m_config.GetValue(L"a", text));
 }
 
 TEST_F(Configuration, AVeryLongValueSurvivesASave)
@@ -285,6 +294,7 @@ TEST_P(ConfigBadFile, GivesMissingAnswersAndNeverChangesTheFile)
     const CLogMark mark;
     const HRESULT hr = m_config.LoadFile(m_path);
     EXPECT_EQ(GetParam().parses, SUCCEEDED(hr)) << std::hex << hr;
+    EXPECT_EQ(GetParam().parses, !!m_config.HasDocument());
 
     CStringEx text;
     std::vector<CStringEx> list;
