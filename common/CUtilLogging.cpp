@@ -263,6 +263,9 @@ DWORD CUtilLogging::LogV(DWORD level, LPCWSTR format, va_list args)
             return 0;
         CStringEx message;
         message.FormatV(format, args);
+        // A handed-off line is only posted: the caller never waits for the thread that writes.
+        if (const DWORD target = m_handOffThread)
+            return HandOff(target, message);
         CMutexAcquire lock(m_lock);
         if (!lock.IsAcquired())
             return ERROR_TIMEOUT;
@@ -278,13 +281,13 @@ DWORD CUtilLogging::LogLocked(DWORD level, const CStringEx& message)
 {
     if (!HasLevel(m_level, level))
         return 0;
-    const CStringEx prefix = BuildTimePrefix();
-    const DWORD target = m_handOffThread;
-    if (target == 0)
-        return WriteLocked(prefix, message);
+    return WriteLocked(BuildTimePrefix(), message);
+}
 
+DWORD CUtilLogging::HandOff(DWORD target, const CStringEx& message)
+{
     // The target thread writes the line and frees both strings; a failed post frees them here.
-    CBstrEx prefixText(prefix), messageText(message);
+    CBstrEx prefixText(BuildTimePrefix()), messageText(message);
     if (prefixText.Get() == nullptr || messageText.Get() == nullptr)
         return ERROR_OUTOFMEMORY;
     if (!PostThreadMessageW(target, kHandOffMessage, reinterpret_cast<WPARAM>(prefixText.Get()),

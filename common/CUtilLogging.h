@@ -63,6 +63,7 @@ private:
     class CCleanupPass;
 
     DWORD LogLocked(DWORD level, const CStringEx& message);
+    DWORD HandOff(DWORD target, const CStringEx& message);
     DWORD ReportEventText(WORD type, const CStringEx& text);
     DWORD WriteLocked(const CStringEx& prefix, const CStringEx& text);
     DWORD AppendToFile(const CStringEx& path, const CStringEx& prefix, const CStringEx& text);
