@@ -8,6 +8,12 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/KelvoVersion.h.in
 # only tests use it, to build resource libraries of other releases.
 function(kelvo_version_resource target kind description)
   cmake_parse_arguments(ARG "" "VERSION" "" ${ARGN})
+  # A target carries one version resource; a second call for it is ignored.
+  get_target_property(has_version ${target} KELVO_HAS_VERSION)
+  if(has_version)
+    return()
+  endif()
+  set_target_properties(${target} PROPERTIES KELVO_HAS_VERSION TRUE)
   if(ARG_VERSION)
     set(ver ${ARG_VERSION})
   else()

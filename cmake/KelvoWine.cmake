@@ -19,6 +19,8 @@ function(kelvo_add_gtest name)
     set(ARG_TIMEOUT 60)
   endif()
   add_executable(${name} ${ARG_SOURCES})
+  # The resource loader accepts KVResource only for a program of the same release.
+  kelvo_version_resource(${name} APP "Kelvo tests: ${name}")
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest gtest_main)
   add_dependencies(${name} KVResource ${ARG_DEPENDS})
   set(props TIMEOUT ${ARG_TIMEOUT})
