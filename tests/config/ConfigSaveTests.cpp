@@ -187,3 +187,24 @@ INSTANTIATE_TEST_SUITE_P(Obstacles, ConfigFailedSave,
                              default: return std::string("MissingFolder");
                              }
                          });
+
+TEST_F(ConfigSave, ADocumentWithoutValuesKeepsItsStructureThroughTheWriter)
+{
+    // Nothing here that a writer could alter: the SAX writer's own indentation is kept.
+    CConfigurationEx config;
+    ASSERT_EQ(S_OK, config.CreateFromTemplate(m_path));
+    const CLogMark mark;
+    ASSERT_EQ(S_OK, config.Save());
+    ASSERT_EQ(S_OK, config.Save());
+    EXPECT_EQ(std::string::npos, mark.NewText().find("would change values")) << mark.NewText();
+
+    CConfigurationEx reread;
+    ASSERT_EQ(S_OK, reread.LoadFile(m_path));
+    ASSERT_EQ(S_OK, reread.SetValue(L"first", L"1"));
+    ASSERT_EQ(S_OK, reread.Save());
+    CConfigurationEx third;
+    ASSERT_EQ(S_OK, third.LoadFile(m_path));
+    EXPECT_EQ(1, third.GetNumber(L"first", 0)) << ReadBytes(m_path);
+    const std::vector<std::wstring> files{L"app.exe.config"};
+    EXPECT_EQ(files, FilesIn(m_folder));
+}
