@@ -2,6 +2,7 @@
 #include "agent/ComCallByPosition.h"
 #include "agent/KelvoAgentMessages.h"
 #include "agent/ProcessCallback.h"
+#include "common/CErrorEx.h"
 #include "common/CResourceLoader.h"
 #include "common/CUtilLogging.h"
 #include "resources/KVIdsSignOn.h"
@@ -42,27 +43,6 @@ constexpr int kPromptHeight = 163;
 // Failure messages close by themselves after this time.
 constexpr DWORD kMessageTimeoutMs = 5000;
 
-// The result to report for the exception being handled.
-HRESULT CurrentFailure() noexcept
-{
-    try
-    {
-        throw;
-    }
-    catch (const CErrorEx& error)
-    {
-        return error.ToHResult();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
 CStringEx LoadText(UINT id)
 {
     CStringEx text;
@@ -97,7 +77,7 @@ HRESULT CKelvoSignOnClient::StartAuthentication(BOOL showMessages)
         }
         catch (...)
         {
-            const HRESULT hr = CurrentFailure();
+            const HRESULT hr = HResultFromCaughtException(E_UNEXPECTED);
             ReportFailure(IDS_SIGNON_CREATE_FAILED, hr, showMessages);
             return hr;
         }
@@ -135,7 +115,7 @@ HRESULT CKelvoSignOnClient::StartAuthentication(BOOL showMessages)
     }
     catch (...)
     {
-        const HRESULT hr = CurrentFailure();
+        const HRESULT hr = HResultFromCaughtException(E_UNEXPECTED);
         m_bAuthenticating = false;
         ReportFailure(IDS_SIGNON_START_FAILED, hr, showMessages);
         return hr;
@@ -155,7 +135,7 @@ HRESULT CKelvoSignOnClient::ReadIdentity(CStringEx& principal)
     }
     catch (...)
     {
-        return CurrentFailure();
+        return HResultFromCaughtException(E_UNEXPECTED);
     }
 }
 
@@ -179,7 +159,7 @@ HRESULT CKelvoSignOnClient::ReadMethods(std::vector<CStringEx>& values)
     }
     catch (...)
     {
-        return CurrentFailure();
+        return HResultFromCaughtException(E_UNEXPECTED);
     }
 }
 

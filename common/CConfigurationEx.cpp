@@ -13,27 +13,6 @@
 
 namespace
 {
-// Turns whatever an operation threw into its HRESULT.
-HRESULT CurrentFailure()
-{
-    try
-    {
-        throw;
-    }
-    catch (const CErrorEx& error)
-    {
-        return error.ToHResult();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_FAIL;
-    }
-}
-
 // Any failure while driving the SAX reader and writer counts as E_FAIL.
 void ThrowFailIf(bool failed)
 {
@@ -109,7 +88,7 @@ HRESULT CConfigurationEx::Attach(LPCWSTR path, const _CObjectExPtr<CXMLDOMDocume
     catch (...)
     {
         Detach();
-        return CurrentFailure();
+        return HResultFromCaughtException();
     }
 }
 
@@ -123,7 +102,7 @@ HRESULT CConfigurationEx::CreateFromTemplate(LPCWSTR path)
     }
     catch (...)
     {
-        return CurrentFailure();
+        return HResultFromCaughtException();
     }
 }
 
@@ -138,7 +117,7 @@ HRESULT CConfigurationEx::LoadFromText(LPCWSTR path, LPCWSTR xml)
     }
     catch (...)
     {
-        return CurrentFailure();
+        return HResultFromCaughtException();
     }
 }
 
@@ -163,7 +142,7 @@ HRESULT CConfigurationEx::LoadFile(LPCWSTR path)
     {
         // Nothing of an earlier document stays behind to be shown or saved by mistake.
         Detach();
-        return CurrentFailure();
+        return HResultFromCaughtException();
     }
 }
 
@@ -252,7 +231,7 @@ HRESULT CConfigurationEx::SetValue(LPCWSTR key, LPCWSTR value)
     }
     catch (...)
     {
-        const HRESULT hr = CurrentFailure();
+        const HRESULT hr = HResultFromCaughtException();
         CUtilLogging::Instance().LogRes(2, IDS_CFG_WRITE_FAILED, key, m_path.GetString(), hr);
         return hr;
     }
@@ -289,7 +268,7 @@ HRESULT CConfigurationEx::SetList(LPCWSTR key, const std::vector<CStringEx>& val
     }
     catch (...)
     {
-        const HRESULT hr = CurrentFailure();
+        const HRESULT hr = HResultFromCaughtException();
         CUtilLogging::Instance().LogRes(2, IDS_CFG_WRITE_FAILED, key, m_path.GetString(), hr);
         return hr;
     }
@@ -311,7 +290,7 @@ HRESULT CConfigurationEx::Save()
     }
     catch (...)
     {
-        const HRESULT hr = CurrentFailure();
+        const HRESULT hr = HResultFromCaughtException();
         CUtilLogging::Instance().LogRes(2, IDS_CFG_SAVE_FAILED, m_path.GetString(), hr);
         return hr;
     }
@@ -331,7 +310,7 @@ HRESULT CConfigurationEx::GetXml(CStringEx& text)
     catch (...)
     {
         text.Empty();
-        return CurrentFailure();
+        return HResultFromCaughtException();
     }
 }
 
@@ -418,7 +397,7 @@ HRESULT CConfigurationEx::WriteThroughSax(CXMLDOMDocumentEx& source, CStringEx& 
     catch (...)
     {
         text.Empty();
-        return CurrentFailure();
+        return HResultFromCaughtException();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <new>
 
 // A failure inside an operation: a Windows error code or an HRESULT. It is thrown where
 // the failure happens and caught once at the operation's boundary, where it is logged
@@ -44,4 +45,26 @@ inline void ThrowIfFailed(HRESULT hr)
 {
     if (FAILED(hr))
         throw CErrorEx(static_cast<DWORD>(hr));
+}
+
+// At an operation's boundary, inside a catch (...) block: the HRESULT for the exception
+// being handled. Anything that is not a CErrorEx or an allocation failure gives `other`.
+inline HRESULT HResultFromCaughtException(HRESULT other = E_FAIL) noexcept
+{
+    try
+    {
+        throw;
+    }
+    catch (const CErrorEx& error)
+    {
+        return error.ToHResult();
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+    catch (...)
+    {
+        return other;
+    }
 }
