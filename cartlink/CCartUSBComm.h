@@ -1,0 +1,51 @@
+#pragma once
+#include "cartlink/CCartUSBCommRequest.h"
+#include "cartlink/CCartUSBCommResponse.h"
+#include "cartlink/KelvoCartResult.h"
+#include "common/CHandleEx.h"
+
+// A link to the cart that performs one request/response exchange at a time in 64-byte
+// reports. A transport is used by one thread at a time: its worker while a worker owns it.
+class CCartUSBComm : public CObjectEx
+{
+public:
+    // Searches for a supported cart and makes it current; TRUE when one was found.
+    virtual BOOL FindDevice() = 0;
+    // Opens a device path (the current one when empty) for overlapped I/O; an empty
+    // wrapper when it cannot be opened.
+    virtual CHandleEx Open(LPCWSTR path) = 0;
+    virtual BOOL IsSupportedDevice(LPCWSTR path) = 0;
+    // Reads and logs the cart's identity: 0 done or not wanted, 1 to be asked again later.
+    virtual DWORD QueryDeviceIdentity() { return 0; }
+
+    // One exchange: writes the request and reads one answer into the response (read and
+    // dropped when there is none). Returns a result code of KelvoCartResult.h.
+    DWORD Transact(const CCartUSBCommRequest* request, CCartUSBCommResponse* response);
+
+    // The stop event of the worker that owns the transport: an exchange ends as soon as it
+    // is signalled. Cleared only by the worker that set it, since a new worker may already
+    // have replaced it.
+    void SetStopEvent(const CEventEx& stopEvent);
+    void ClearStopEvent(const CEventEx& stopEvent);
+
+    // The device interface path of the cart in use, shared by every transport of the
+    // process; empty when no cart is known.
+    static CStringEx GetDevicePath();
+    static void SetDevicePath(LPCWSTR path);
+    // Clears the current path when it names this device, regardless of case; TRUE if it did.
+    static BOOL ClearDevicePathIf(LPCWSTR path);
+
+protected:
+    CCartUSBComm() = default;
+
+private:
+    enum class IoWait { Completed, Abandoned };
+    // Waits for the pending I/O on the device; anything but its completion cancels it and
+    // waits until the cancellation is through, so the buffers are free again.
+    IoWait WaitForIo(HANDLE device, OVERLAPPED& overlapped);
+    DWORD Exchange(HANDLE device, const CCartUSBCommRequest& request, CCartUSBCommResponse* response);
+
+    CEventEx m_ioEvent;
+    SRWLOCK m_stopLock = SRWLOCK_INIT;
+    CEventEx m_stopEvent;
+};
