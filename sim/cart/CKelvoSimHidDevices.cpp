@@ -2,10 +2,27 @@
 #include "cartlink/CKelvoSrwLockHold.h"
 #include <cstring>
 
+bool CKelvoSimHidDevices::Entry::IsPresent() const
+{
+    if (cart)
+        return cart->IsPresent();
+    // A pipe that exists answers the wait with success or a time-out while all its
+    // instances are busy; only a missing pipe is a removed cart.
+    return WaitNamedPipeW(path, 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 void CKelvoSimHidDevices::Add(_CObjectExPtr<CKelvoCartSimulator> cart)
 {
+    Entry entry{cart, cart->GetDevicePath(), cart->GetVendorId(), cart->GetProductId()};
     CKelvoSrwLockHold hold(m_lock);
-    m_carts.push_back(std::move(cart));
+    m_carts.push_back(std::move(entry));
+}
+
+void CKelvoSimHidDevices::AddRemote(LPCWSTR path, USHORT vendorId, USHORT productId)
+{
+    Entry entry{nullptr, path, vendorId, productId};
+    CKelvoSrwLockHold hold(m_lock);
+    m_carts.push_back(std::move(entry));
 }
 
 void CKelvoSimHidDevices::Clear()
@@ -23,12 +40,10 @@ void CKelvoSimHidDevices::SetListFailure(CONFIGRET failure)
 std::vector<WCHAR> CKelvoSimHidDevices::BuildList() const
 {
     std::vector<WCHAR> list;
-    for (const auto& cart : m_carts)
+    for (const Entry& entry : m_carts)
     {
-        if (!cart->IsPresent())
-            continue;
-        const CStringEx& path = cart->GetDevicePath();
-        list.insert(list.end(), path.GetString(), path.GetString() + path.GetLength() + 1);
+        if (entry.IsPresent())
+            list.insert(list.end(), entry.path.GetString(), entry.path.GetString() + entry.path.GetLength() + 1);
     }
     list.push_back(L'\0');
     return list;
@@ -64,13 +79,13 @@ BOOLEAN CKelvoSimHidDevices::GetAttributes(HANDLE device, LPCWSTR path, HIDD_ATT
     if (device == nullptr || device == INVALID_HANDLE_VALUE || path == nullptr || attributes == nullptr)
         return FALSE;
     CKelvoSrwLockHold hold(m_lock);
-    for (const auto& cart : m_carts)
+    for (const Entry& entry : m_carts)
     {
-        if (cart->IsPresent() && cart->GetDevicePath().CompareNoCase(path) == 0)
+        if (entry.path.CompareNoCase(path) == 0 && entry.IsPresent())
         {
             attributes->Size = sizeof(*attributes);
-            attributes->VendorID = cart->GetVendorId();
-            attributes->ProductID = cart->GetProductId();
+            attributes->VendorID = entry.vendorId;
+            attributes->ProductID = entry.productId;
             attributes->VersionNumber = 0x0100;
             return TRUE;
         }

@@ -9,6 +9,8 @@ class CKelvoSimHidDevices : public IKelvoHidDevices
 {
 public:
     void Add(_CObjectExPtr<CKelvoCartSimulator> cart);
+    // A cart simulated by another process (KelvoCartSim): listed while its pipe exists.
+    void AddRemote(LPCWSTR path, USHORT vendorId, USHORT productId);
     void Clear();
     // Answers every list request with this failure (CR_SUCCESS answers normally), as
     // Wine's configuration manager does with CR_FAILURE.
@@ -19,9 +21,17 @@ public:
     BOOLEAN GetAttributes(HANDLE device, LPCWSTR path, HIDD_ATTRIBUTES* attributes) override;
 
 private:
+    struct Entry
+    {
+        _CObjectExPtr<CKelvoCartSimulator> cart;   // null for a cart of another process
+        CStringEx path;
+        USHORT vendorId;
+        USHORT productId;
+        bool IsPresent() const;
+    };
     std::vector<WCHAR> BuildList() const;
 
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
-    std::vector<_CObjectExPtr<CKelvoCartSimulator>> m_carts;
+    std::vector<Entry> m_carts;
     CONFIGRET m_failure = CR_SUCCESS;
 };
