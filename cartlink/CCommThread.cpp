@@ -85,21 +85,24 @@ void CCommThread::SetRunData(_CObjectExPtr<CObjectEx> data)
         block->runData = std::move(data);
 }
 
+DWORD CCommThread::TakeRun(CThreadEx& thread, CEventEx& stopEvent)
+{
+    CKelvoSrwLockHold hold(m_lock);
+    thread = m_thread;
+    stopEvent = m_stopEvent;
+    const DWORD threadId = m_threadId;
+    m_thread.Close();
+    m_stopEvent.Close();
+    m_threadId = 0;
+    return threadId;
+}
+
 BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
 {
     // A previous worker is asked to stop but not waited for; it ends on its own.
     CThreadEx previous;
     CEventEx previousStop;
-    DWORD previousId = 0;
-    {
-        CKelvoSrwLockHold hold(m_lock);
-        previous = m_thread;
-        previousStop = m_stopEvent;
-        previousId = m_threadId;
-        m_thread.Close();
-        m_stopEvent.Close();
-        m_threadId = 0;
-    }
+    const DWORD previousId = TakeRun(previous, previousStop);
     if (previous.IsRunning())
     {
         previousStop.Set();
@@ -181,16 +184,7 @@ void CCommThread::Stop()
 {
     CThreadEx thread;
     CEventEx stopEvent;
-    DWORD threadId = 0;
-    {
-        CKelvoSrwLockHold hold(m_lock);
-        thread = m_thread;
-        stopEvent = m_stopEvent;
-        threadId = m_threadId;
-        m_thread.Close();
-        m_stopEvent.Close();
-        m_threadId = 0;
-    }
+    const DWORD threadId = TakeRun(thread, stopEvent);
     if (!thread.IsRunning())
         return;
     stopEvent.Set();

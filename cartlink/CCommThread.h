@@ -1,5 +1,6 @@
 #pragma once
 #include "cartlink/CCartUSBComm.h"
+#include "common/PostedObjectEx.h"
 
 // Thread messages the comm thread itself understands.
 enum : UINT
@@ -66,14 +67,8 @@ public:
     template <class T>
     BOOL PostWork(UINT message, WPARAM wParam, _CObjectExPtr<T> object)
     {
-        T* raw = object.Detach();
-        if (PostToThread(message, wParam, reinterpret_cast<LPARAM>(raw)))
-            return TRUE;
-        const DWORD error = GetLastError();
-        if (raw)
-            raw->Release();
-        SetLastError(error);
-        return FALSE;
+        return PostObjectWith(std::move(object),
+                              [&](LPARAM lParam) { return PostToThread(message, wParam, lParam); });
     }
     // Registers message KELVO_COMM_PERIODIC with this wParam every `period` ms (0 removes
     // it); callable from any thread. FALSE when no worker runs or the post failed.
@@ -109,6 +104,9 @@ private:
     void DrainUntilQuit();
     // Takes no more work through PostToThread, then releases what is still queued.
     void CloseQueue();
+    // Takes the current run's thread and stop event out of the object (under the lock) and
+    // returns its thread ID; the object then has no run.
+    DWORD TakeRun(CThreadEx& thread, CEventEx& stopEvent);
 
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     CThreadEx m_thread;

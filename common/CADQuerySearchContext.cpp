@@ -33,6 +33,19 @@ public:
         return hr;
     }
 
+    // Reads a column of distinguished names or case-ignore strings; E_FAIL for any other type.
+    HRESULT ReadText(LPCWSTR name)
+    {
+        if (name == nullptr || *name == L'\0')
+            return E_INVALIDARG;
+        const HRESULT hr = Read(name);
+        if (FAILED(hr))
+            return hr;
+        if (column.dwADsType != ADSTYPE_DN_STRING && column.dwADsType != ADSTYPE_CASE_IGNORE_STRING)
+            return E_FAIL;
+        return S_OK;
+    }
+
     ADS_SEARCH_COLUMN column;
 
 private:
@@ -61,17 +74,13 @@ HRESULT CADQuerySearchContext::NextRow()
 
 HRESULT CADQuerySearchContext::GetStrings(LPCWSTR attribute, CMultiSzStringEx& values)
 {
-    if (attribute == nullptr || *attribute == L'\0')
-        return E_INVALIDARG;
     if (!m_search)
-        return E_POINTER;
+        return attribute == nullptr || *attribute == L'\0' ? E_INVALIDARG : E_POINTER;
     ColumnGuard guard(*m_search);
-    HRESULT hr = guard.Read(attribute);
+    const HRESULT hr = guard.ReadText(attribute);
     if (FAILED(hr))
         return hr;
     const ADS_SEARCH_COLUMN& column = guard.column;
-    if (column.dwADsType != ADSTYPE_DN_STRING && column.dwADsType != ADSTYPE_CASE_IGNORE_STRING)
-        return E_FAIL;
     for (DWORD i = 0; i < column.dwNumValues; ++i)
     {
         LPCWSTR text = ColumnText(column.pADsValues[i]);
@@ -83,17 +92,13 @@ HRESULT CADQuerySearchContext::GetStrings(LPCWSTR attribute, CMultiSzStringEx& v
 
 HRESULT CADQuerySearchContext::GetString(LPCWSTR attribute, CStringEx& value)
 {
-    if (attribute == nullptr || *attribute == L'\0')
-        return E_INVALIDARG;
     if (!m_search)
-        return E_POINTER;
+        return attribute == nullptr || *attribute == L'\0' ? E_INVALIDARG : E_POINTER;
     ColumnGuard guard(*m_search);
-    HRESULT hr = guard.Read(attribute);
+    const HRESULT hr = guard.ReadText(attribute);
     if (FAILED(hr))
         return hr;
     const ADS_SEARCH_COLUMN& column = guard.column;
-    if (column.dwADsType != ADSTYPE_DN_STRING && column.dwADsType != ADSTYPE_CASE_IGNORE_STRING)
-        return E_FAIL;
     if (column.dwNumValues == 0 || column.pADsValues == nullptr)
         return E_ADS_COLUMN_NOT_SET;
     value = ColumnText(column.pADsValues[0]);

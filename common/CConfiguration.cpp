@@ -44,14 +44,7 @@ BOOL CConfiguration::Load(LPCWSTR name)
     try
     {
         FindFile(name, path);
-        if (!m_document)
-            m_document = MakeObjectEx<CXMLDOMDocumentEx>();
-        ThrowIfFailed(m_document->Load(path));
-        m_root = m_document->GetRoot();
-        if (!m_root)
-            throw CErrorEx(static_cast<DWORD>(E_OUTOFMEMORY));
-        m_path = path;
-        m_loaded = 1;
+        LoadDocument(path);
         return TRUE;
     }
     catch (...)
@@ -64,6 +57,21 @@ BOOL CConfiguration::Load(LPCWSTR name)
     CResourceLoader::Instance().FormatString(message, IDS_CFG_LOAD_FAILED, path.GetString());
     CUtilLogging::Instance().Log(2, L"%s\n", message.GetString());
     return FALSE;
+}
+
+void CConfiguration::LoadDocument(LPCWSTR path)
+{
+    m_loaded = 0;
+    m_path.Empty();
+    InvalidateIndex();
+    if (!m_document)
+        m_document = MakeObjectEx<CXMLDOMDocumentEx>();
+    ThrowIfFailed(m_document->Load(path));
+    m_root = m_document->GetRoot();
+    if (!m_root)
+        throw CErrorEx(static_cast<DWORD>(E_OUTOFMEMORY));
+    m_path = path;
+    m_loaded = 1;
 }
 
 // Puts the path of the file to load into path: the shared program-data copy when there is

@@ -52,6 +52,8 @@ protected:
     _CObjectExPtr<CXMLDOMNodeEx> FindEntry(LPCWSTR key);
     // Forgets the index; called whenever entries are added or the document is replaced.
     void InvalidateIndex() noexcept;
+    // Loads the document at path and takes its root; throws on failure, leaving nothing loaded.
+    void LoadDocument(LPCWSTR path);
     // Records an entry just appended to the document.
     void AddToIndex(LPCWSTR key, const _CObjectExPtr<CXMLDOMNodeEx>& entry);
     static BOOL LoadKey(UINT keyId, CStringEx& key);

@@ -125,17 +125,7 @@ HRESULT CConfigurationEx::LoadFile(LPCWSTR path)
 {
     try
     {
-        m_loaded = 0;
-        m_path.Empty();
-        InvalidateIndex();
-        if (!m_document)
-            m_document = MakeObjectEx<CXMLDOMDocumentEx>();
-        ThrowIfFailed(m_document->Load(path));
-        m_root = m_document->GetRoot();
-        if (!m_root)
-            throw CErrorEx(static_cast<DWORD>(E_OUTOFMEMORY));
-        m_path = path;
-        m_loaded = 1;
+        LoadDocument(path);
         return S_OK;
     }
     catch (...)
