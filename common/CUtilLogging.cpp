@@ -1,4 +1,5 @@
 #include "common/CUtilLogging.h"
+#include "common/PostedObjectEx.h"
 #include "common/CComPtrEx.h"
 #include "common/CMutexAcquire.h"
 #include "common/CResourceLoader.h"
@@ -519,9 +520,9 @@ void CUtilLogging::StartCleanupLocked()
     pass->m_retentionDays = m_retentionDays;
     pass->m_stopEvent = m_stopEvent;
     // The thread takes over the pass's reference; when it cannot start, the reference is dropped here.
-    CCleanupPass* raw = pass.Detach();
-    if (m_cleanupThread.Create(&CCleanupPass::ThreadProc, raw) == 0)
-        raw->Release();
+    PostObjectWith(std::move(pass), [this](LPARAM context) {
+        return m_cleanupThread.Create(&CCleanupPass::ThreadProc, reinterpret_cast<LPVOID>(context)) != 0;
+    });
 }
 
 void CUtilLogging::StopCleanupLocked()

@@ -1,4 +1,5 @@
 #include "sim/adsi/SimDirectory.h"
+#include "common/CUniqueAnyEx.h"
 #include <mutex>
 
 bool SimEqualNoCase(const std::wstring& a, const std::wstring& b)
@@ -36,16 +37,16 @@ std::wstring EscapeRdn(const std::wstring& value)
 
 HRESULT ReadText(const std::wstring& path, std::wstring& text)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    CFileHandleEx file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return HRESULT_FROM_WIN32(GetLastError());
     std::string bytes;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)
         bytes.append(buffer, got);
-    CloseHandle(file);
+    file.Reset();
 
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
     {
