@@ -39,46 +39,100 @@ BOOL CCartUSBComm::ClearDevicePathIf(LPCWSTR path)
     return TRUE;
 }
 
-void CCartUSBComm::SetStopEvent(const CEventEx& stopEvent)
+BOOL CCartUSBComm::SetStopEvent(const CEventEx& stopEvent)
 {
-    CKelvoSrwLockHold hold(m_stopLock);
-    m_stopEvent = stopEvent;
+    const DWORD threadId = GetCurrentThreadId();
+    CKelvoSrwLockHold hold(m_lock);
+    for (StopLink& link : m_stopLinks)
+    {
+        if (link.threadId == threadId)
+        {
+            link.stopEvent = stopEvent;
+            return TRUE;
+        }
+    }
+    try
+    {
+        m_stopLinks.push_back({threadId, stopEvent});
+        return TRUE;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return FALSE;
+    }
 }
 
 void CCartUSBComm::ClearStopEvent(const CEventEx& stopEvent)
 {
-    CKelvoSrwLockHold hold(m_stopLock);
-    if (m_stopEvent.GetHandle() == stopEvent.GetHandle())
-        m_stopEvent.Close();
+    const DWORD threadId = GetCurrentThreadId();
+    CKelvoSrwLockHold hold(m_lock);
+    for (auto link = m_stopLinks.begin(); link != m_stopLinks.end(); ++link)
+    {
+        if (link->threadId == threadId && link->stopEvent.GetHandle() == stopEvent.GetHandle())
+        {
+            m_stopLinks.erase(link);
+            return;
+        }
+    }
+}
+
+CEventEx CCartUSBComm::GetStopEvent() const
+{
+    const DWORD threadId = GetCurrentThreadId();
+    CKelvoSrwLockHold hold(m_lock);
+    for (const StopLink& link : m_stopLinks)
+        if (link.threadId == threadId)
+            return link.stopEvent;
+    return CEventEx();
+}
+
+BOOL CCartUSBComm::TakeIoEvent(CEventEx& ioEvent)
+{
+    {
+        CKelvoSrwLockHold hold(m_lock);
+        ioEvent = m_ioEvent;
+        m_ioEvent.Close();
+    }
+    return ioEvent.IsValid() ? ioEvent.Reset() : ioEvent.Create();
+}
+
+void CCartUSBComm::ReturnIoEvent(const CEventEx& ioEvent)
+{
+    // No I/O is pending on it any more: every exchange ends with its I/O completed or
+    // cancelled and awaited.
+    CKelvoSrwLockHold hold(m_lock);
+    if (!m_ioEvent.IsValid())
+        m_ioEvent = ioEvent;
 }
 
 DWORD CCartUSBComm::Transact(const CCartUSBCommRequest* request, CCartUSBCommResponse* response)
 {
     if (request == nullptr)
         return KELVO_RESULT_NO_REQUEST;
-    CEventEx stopEvent;
-    {
-        CKelvoSrwLockHold hold(m_stopLock);
-        stopEvent = m_stopEvent;
-    }
+    const CEventEx stopEvent = GetStopEvent();
     if (stopEvent.IsValid() && stopEvent.IsSet())
         return KELVO_RESULT_STOPPING;
 
     const CStringEx path = GetDevicePath();
     if (path.IsEmpty())
         return KELVO_RESULT_NO_CART;
-    // One manual-reset event serves every exchange of this transport.
-    if (m_ioEvent.IsValid() ? !m_ioEvent.Reset() : !m_ioEvent.Create())
+    CEventEx ioEvent;
+    if (!TakeIoEvent(ioEvent))
         return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
 
     // The device is opened afresh for each exchange and closed on every path out of it.
-    const CHandleEx device = Open(path);
-    if (!device.IsValid())
-        return KELVO_RESULT_NO_CART;
-    return Exchange(device.GetHandle(), *request, response);
+    DWORD result = KELVO_RESULT_NO_CART;
+    {
+        const CHandleEx device = Open(path);
+        if (device.IsValid())
+            result = Exchange(device.GetHandle(), *request, response, ioEvent, stopEvent);
+    }
+    ReturnIoEvent(ioEvent);
+    return result;
 }
 
-DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, CCartUSBCommResponse* response)
+DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, CCartUSBCommResponse* response,
+                             const CEventEx& ioEvent, const CEventEx& stopEvent)
 {
     // The whole report is written, whatever the request's own length.
     BYTE report[KELVO_REPORT_SIZE] = {};
@@ -87,13 +141,13 @@ DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, 
         return KELVO_RESULT_NOTHING_TO_SEND;
 
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = m_ioEvent.GetHandle();
+    overlapped.hEvent = ioEvent.GetHandle();
     if (!WriteFile(device, report, toWrite, nullptr, &overlapped))
     {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING)
             return error;
-        if (WaitForIo(device, overlapped) != IoWait::Completed)
+        if (WaitForIo(device, overlapped, ioEvent, stopEvent) != IoWait::Completed)
             return KELVO_RESULT_TIMEOUT;
     }
     DWORD written = 0;
@@ -102,10 +156,10 @@ DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, 
         return LastErrorOr(ERROR_WRITE_FAULT);
 
     // The one report read after the request is its answer.
-    m_ioEvent.Reset();
+    ioEvent.Reset();
     BYTE answer[KELVO_REPORT_SIZE] = {};
     overlapped = {};
-    overlapped.hEvent = m_ioEvent.GetHandle();
+    overlapped.hEvent = ioEvent.GetHandle();
     if (!ReadFile(device, answer, sizeof(answer), nullptr, &overlapped))
     {
         const DWORD error = GetLastError();
@@ -114,7 +168,7 @@ DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, 
             CUtilLogging::Instance().LogRes(5, IDS_CART_READ_FAILED, error);
             return error;
         }
-        if (WaitForIo(device, overlapped) != IoWait::Completed)
+        if (WaitForIo(device, overlapped, ioEvent, stopEvent) != IoWait::Completed)
         {
             CUtilLogging::Instance().LogRes(5, IDS_CART_READ_TIMED_OUT);
             return KELVO_RESULT_TIMEOUT;
@@ -141,14 +195,10 @@ DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, 
     return KELVO_RESULT_OK;
 }
 
-CCartUSBComm::IoWait CCartUSBComm::WaitForIo(HANDLE device, OVERLAPPED& overlapped)
+CCartUSBComm::IoWait CCartUSBComm::WaitForIo(HANDLE device, OVERLAPPED& overlapped, const CEventEx& ioEvent,
+                                             const CEventEx& stopEvent)
 {
-    CEventEx stopEvent;
-    {
-        CKelvoSrwLockHold hold(m_stopLock);
-        stopEvent = m_stopEvent;
-    }
-    const HANDLE waitSet[2] = {m_ioEvent.GetHandle(), stopEvent.GetHandle()};
+    const HANDLE waitSet[2] = {ioEvent.GetHandle(), stopEvent.GetHandle()};
     const DWORD count = stopEvent.IsValid() ? 2 : 1;
     if (WaitForMultipleObjects(count, waitSet, FALSE, KELVO_EXCHANGE_TIMEOUT_MS) == WAIT_OBJECT_0)
         return IoWait::Completed;

@@ -3,6 +3,7 @@
 #include "cartlink/CCartUSBCommResponse.h"
 #include "cartlink/KelvoCartResult.h"
 #include "common/CHandleEx.h"
+#include <vector>
 
 // A link to the cart that performs one request/response exchange at a time in 64-byte
 // reports. A transport is used by one thread at a time: its worker while a worker owns it.
@@ -22,10 +23,12 @@ public:
     // dropped when there is none). Returns a result code of KelvoCartResult.h.
     DWORD Transact(const CCartUSBCommRequest* request, CCartUSBCommResponse* response);
 
-    // The stop event of the worker that owns the transport: an exchange ends as soon as it
-    // is signalled. Cleared only by the worker that set it, since a new worker may already
-    // have replaced it.
-    void SetStopEvent(const CEventEx& stopEvent);
+    // Links the stop event of the worker on the calling thread: its exchanges end as soon as
+    // it is signalled. Each thread has its own link, so a worker that a new start replaced
+    // without waiting still sees its own stop while the new worker uses the transport.
+    // Cleared only with the event that was set.
+    // FALSE when the link could not be made.
+    BOOL SetStopEvent(const CEventEx& stopEvent);
     void ClearStopEvent(const CEventEx& stopEvent);
 
     // The device interface path of the cart in use, shared by every transport of the
@@ -40,12 +43,24 @@ protected:
 
 private:
     enum class IoWait { Completed, Abandoned };
+    struct StopLink
+    {
+        DWORD threadId;
+        CEventEx stopEvent;
+    };
+    // The stop event linked by the calling thread; empty when it linked none.
+    CEventEx GetStopEvent() const;
+    // The I/O event for one exchange, reset. An exchange that overlaps another (a replaced
+    // worker's still ending) gets one of its own, so no completion wakes the other's wait.
+    BOOL TakeIoEvent(CEventEx& ioEvent);
+    void ReturnIoEvent(const CEventEx& ioEvent);
     // Waits for the pending I/O on the device; anything but its completion cancels it and
     // waits until the cancellation is through, so the buffers are free again.
-    IoWait WaitForIo(HANDLE device, OVERLAPPED& overlapped);
-    DWORD Exchange(HANDLE device, const CCartUSBCommRequest& request, CCartUSBCommResponse* response);
+    static IoWait WaitForIo(HANDLE device, OVERLAPPED& overlapped, const CEventEx& ioEvent, const CEventEx& stopEvent);
+    static DWORD Exchange(HANDLE device, const CCartUSBCommRequest& request, CCartUSBCommResponse* response,
+                          const CEventEx& ioEvent, const CEventEx& stopEvent);
 
+    mutable SRWLOCK m_lock = SRWLOCK_INIT;
     CEventEx m_ioEvent;
-    SRWLOCK m_stopLock = SRWLOCK_INIT;
-    CEventEx m_stopEvent;
+    std::vector<StopLink> m_stopLinks;
 };

@@ -1,9 +1,8 @@
 #include "cartlink/CCartUSBCommThread.h"
 
-void CCartUSBCommThread::LinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent)
+BOOL CCartUSBCommThread::LinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent)
 {
-    if (transport)
-        transport->SetStopEvent(stopEvent);
+    return transport ? transport->SetStopEvent(stopEvent) : TRUE;
 }
 
 void CCartUSBCommThread::UnlinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent)

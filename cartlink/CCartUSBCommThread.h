@@ -6,6 +6,6 @@
 class CCartUSBCommThread : public CCommThread
 {
 protected:
-    void LinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent) override;
+    BOOL LinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent) override;
     void UnlinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent) override;
 };

@@ -65,7 +65,7 @@ bool CCommThread::IsRunning() const
     return m_thread.IsRunning();
 }
 
-void CCommThread::LinkTransport(CCartUSBComm*, const CEventEx&) {}
+BOOL CCommThread::LinkTransport(CCartUSBComm*, const CEventEx&) { return TRUE; }
 void CCommThread::UnlinkTransport(CCartUSBComm*, const CEventEx&) {}
 
 CCommThread::StartBlock* CCommThread::GetStartBlock() const
@@ -129,7 +129,6 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
         if (!stopEvent.Create())
             ThrowWin32(ERROR_NOT_ENOUGH_MEMORY);
         readyEvent = m_readyEvent;
-        LinkTransport(transport.Get(), stopEvent);
         block->stopEvent = stopEvent;
         block->readyEvent = readyEvent;
 
@@ -140,13 +139,11 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
     }
     catch (const CErrorEx&)
     {
-        UnlinkTransport(transport.Get(), stopEvent);
         stopEvent.Set();
         return FALSE;
     }
     catch (const std::bad_alloc&)
     {
-        UnlinkTransport(transport.Get(), stopEvent);
         stopEvent.Set();
         return FALSE;
     }
@@ -171,8 +168,8 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
     }
     if (stopEvent.IsSet())
     {
-        // The worker could not set itself up; it has freed its block and ended.
-        UnlinkTransport(transport.Get(), stopEvent);
+        // The worker could not set itself up (or its start hook already stopped it); it
+        // unties the transport and frees its block itself.
         CKelvoSrwLockHold hold(m_lock);
         m_stopEvent.Close();
         return FALSE;
@@ -232,9 +229,12 @@ DWORD CCommThread::Loop(StartBlock& block)
 {
     if (!block.transport)
         return kThreadFailed;
-    // The queue exists before the owner learns that the worker is ready.
+    // The queue exists, and the transport knows this run's stop event, before the owner
+    // learns that the worker is ready.
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    if (!LinkTransport(block.transport.Get(), block.stopEvent))
+        return kThreadFailed;
     block.readyEvent.Set();
 
     try

@@ -86,8 +86,9 @@ protected:
     void SetRunData(_CObjectExPtr<CObjectEx> data);
 
     // Ties the transport to the run's stop event, so that an exchange in progress ends as
-    // soon as the worker is asked to stop, and unties it when the run ends.
-    virtual void LinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent);
+    // soon as the worker is asked to stop, and unties it when the run ends. Both run on the
+    // worker (before it reports ready, and at its end); FALSE from the link fails the start.
+    virtual BOOL LinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent);
     virtual void UnlinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent);
 
 private:

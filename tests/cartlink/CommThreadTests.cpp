@@ -152,6 +152,40 @@ TEST_F(CommThreadTest, StartWhileRunningReplacesTheWorkerWithoutWaiting)
     EXPECT_EQ(2, m_thread->exits);
 }
 
+TEST_F(CommThreadTest, WorkerReplacedWithoutWaitingKeepsItsOwnStop)
+{
+    // The first worker's handler goes on after its exchange was cut short; by then a new
+    // worker owns the transport. The first worker's stop still holds for it alone.
+    m_cart->SetFault(KelvoCartFault::IgnoreRead, 0, 1);
+    std::atomic<DWORD> cutShort{0}, afterStop{0}, newWorker{0xFFFFFFFF};
+    std::atomic<bool> firstDone{false};
+    m_thread->onWork = [&](CTestCommThread& self, CCartUSBComm& transport, HWND) {
+        const CKelvoQueryAccessRequest request;
+        if (self.handled == 1)
+        {
+            cutShort = transport.Transact(&request, nullptr);
+            Sleep(300);
+            afterStop = transport.Transact(&request, nullptr);
+            firstDone = true;
+        }
+        else
+            newWorker = transport.Transact(&request, nullptr);
+    };
+    ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));
+    ASSERT_TRUE(PostWork());
+    ASSERT_TRUE(WaitUntil([&] { return m_cart->GetExchangeCount() == 1; }, 3000));
+    ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));
+    ASSERT_TRUE(WaitUntil([&] { return firstDone.load(); }, 5000));
+    EXPECT_EQ(1460u, cutShort.load());
+    EXPECT_EQ(6815u, afterStop.load()) << "the replaced worker made an exchange after its stop";
+    EXPECT_EQ(1, m_cart->GetExchangeCount());
+
+    // The new worker's exchanges are its own.
+    ASSERT_TRUE(PostWork());
+    ASSERT_TRUE(WaitUntil([&] { return newWorker.load() != 0xFFFFFFFF; }, 5000));
+    EXPECT_EQ(0u, newWorker.load());
+}
+
 TEST_F(CommThreadTest, RepeatedMessageArrivesAfterEachPeriodWithTheFirstRunFlagOnce)
 {
     ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));

@@ -236,3 +236,32 @@ TEST_F(TransportTest, CartRemovedWhileAnswerIsAwaitedIsASystemError)
     // The pipe reports the vanished device as broken or not connected, depending on timing.
     EXPECT_TRUE(result == ERROR_BROKEN_PIPE || result == ERROR_PIPE_NOT_CONNECTED) << result;
 }
+
+TEST_F(TransportTest, OverlappingExchangesOfTwoThreadsEachGetTheirOwnAnswer)
+{
+    // A worker replaced by a new start may still be in an exchange while the new worker
+    // makes its own on the same transport: neither completion may end the other's wait.
+    m_cart->SetAccess(0x42);
+    m_cart->SetFault(KelvoCartFault::AnswerLate, 400, 1);
+    std::atomic<DWORD> slowResult{0xFFFFFFFF};
+    std::atomic<int> slowAccess{-1};
+    std::thread slow([&] {
+        CKelvoQueryAccessResponse response;
+        slowResult = QueryAccess(&response);
+        slowAccess = response.GetAccessState();
+    });
+    const bool slowStarted = WaitUntil([&] { return m_cart->GetExchangeCount() == 1; }, 3000);
+    // Two exchanges: the simulated cart serves each on a pipe instance of its own, and one
+    // instance stays busy with the slow answer.
+    for (int i = 0; slowStarted && i < 2; ++i)
+    {
+        const CKelvoQueryStatusRequest request;
+        CKelvoQueryStatusResponse response;
+        EXPECT_EQ(0u, m_transport->Transact(&request, &response));
+        EXPECT_EQ(KELVO_STATUS_READY, response.GetStatus());
+    }
+    slow.join();
+    ASSERT_TRUE(slowStarted);
+    EXPECT_EQ(0u, slowResult.load());
+    EXPECT_EQ(0x42, slowAccess.load());
+}
