@@ -55,6 +55,14 @@ bool IsBlank(LPCWSTR text)
     return true;
 }
 
+// A WinNT path is built from the account's name, so a name with the path separator could
+// stand for an account of another container ("COMPUTER/kiosk" of the domain would read as
+// this computer's kiosk). Windows account names never contain it.
+bool IsAccountName(LPCWSTR name)
+{
+    return wcschr(name, L'/') == nullptr;
+}
+
 bool SameText(const CStringEx& a, const CStringEx& b)
 {
     return !a.IsEmpty() && a.CompareNoCase(b) == 0;
@@ -338,6 +346,11 @@ BOOL CADQuery::IsGroupMember(LPCWSTR searchRoot, LPCWSTR user, LPCWSTR userDomai
         return FALSE;
     try
     {
+        if (!IsAccountName(user))
+        {
+            Trace(IDS_DIR_TRACE_BAD_USER, user);
+            return FALSE;
+        }
         Walk walk;
         if (!BeginWalk(user, userDomain, walk))
             return FALSE;
@@ -718,6 +731,11 @@ BOOL CADQuery::IsLocalGroupMember(LPCWSTR searchRoot, LPCWSTR user, LPCWSTR user
         return FALSE;
     try
     {
+        if (!IsAccountName(user))
+        {
+            Trace(IDS_DIR_TRACE_BAD_USER, user);
+            return FALSE;
+        }
         // Local accounts, and accounts of this computer's DNS domain when the directory
         // can be searched; the NetBIOS domain name is not accepted here.
         Walk walk;

@@ -142,3 +142,24 @@ TEST_F(DirectoryTest, TracesToAClosedWindowAreDropped)
     CADQuery query(window);
     EXPECT_TRUE(query.IsGroupMember(m_root.c_str(), L"carol", L"HQ", L"Outer"));
 }
+
+// A WinNT path is built from the user's name, so a name that carries the path separator
+// could pose as an account of another container: "COMPUTER/kiosk" of the domain would
+// read as this computer's own kiosk. Such a name is no account name and is never a member.
+TEST_F(DirectoryTest, UserNameWithAPathSeparatorIsNeverTakenForAnotherAccount)
+{
+    TraceCollector traces;
+    CADQuery query(traces.Window());
+    const std::wstring forged = m_computer + L"/kiosk";
+    const LONG before = DirectoryCalls();
+    EXPECT_FALSE(query.IsLocalGroupMember(m_root.c_str(), forged.c_str(), L"hq.example.com"));
+    EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), forged.c_str(), L"HQ", (m_computer + L"\\Cart Users").c_str()));
+    EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), forged.c_str(), L"HQ", L"Cart Users;Administrators"));
+    EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), L"HQ/alice", m_computer.c_str(), L"Cart Users"));
+    EXPECT_EQ(before, DirectoryCalls()) << "refused before any directory call";
+    traces.Pump();
+    EXPECT_TRUE(traces.Contains(L"User name " + forged + L" is not a valid account name."));
+    // The genuine accounts still are members.
+    EXPECT_TRUE(query.IsLocalGroupMember(m_root.c_str(), L"kiosk", m_computer.c_str()));
+    EXPECT_TRUE(query.IsGroupMember(m_root.c_str(), L"kiosk", m_computer.c_str(), L"Cart Users"));
+}
