@@ -20,6 +20,9 @@ const UINT kFolderLevels[] = { IDS_DATA_FOLDER_COMPANY, IDS_DATA_FOLDER_PRODUCT,
 const int kFolderDepth = 4;
 const DWORD kHexLevel = 5;
 const DWORD kErrorLevel = 2;
+// No log file is older than this many days (about 2700 years). A retention beyond it keeps
+// every file, and the day arithmetic below stays within an int.
+const DWORD kLongestRetentionDays = 1000000;
 
 struct FileCloser
 {
@@ -110,6 +113,10 @@ private:
     void Run() const
     {
         // Files created before midnight at the start of the UTC day `retention` days ago go.
+        // A retention too long to count back (a negative number from a settings file turns
+        // into such a one) must never wrap around into deleting everything.
+        if (m_retentionDays > kLongestRetentionDays)
+            return;
         const time_t now = time(nullptr);
         const tm* utc = gmtime(&now);
         if (utc == nullptr)
@@ -204,8 +211,17 @@ HRESULT CUtilLogging::Initialize(DWORD level, DWORD retentionDays, LPCWSTR prefi
         CTaskMemEx knownPath;
         if (FAILED(SHGetKnownFolderPath(knownFolder, 0, nullptr, reinterpret_cast<PWSTR*>(knownPath.Put()))))
             return E_FAIL;
+        // Once the log has moved below the temporary folder it stays there: a new start (new
+        // settings) in the folder that refused it would lose every later line.
+        CStringEx root(static_cast<LPCWSTR>(knownPath.Get()));
+        if (m_switched != 0)
+        {
+            root = TempFolder();
+            if (root.IsEmpty())
+                return E_FAIL;
+        }
         CStringEx folder;
-        const DWORD error = BuildFolder(static_cast<LPCWSTR>(knownPath.Get()), folder);
+        const DWORD error = BuildFolder(root, folder);
         if (error != 0)
             return HRESULT_FROM_WIN32(error);
 

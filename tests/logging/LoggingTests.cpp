@@ -409,6 +409,14 @@ TEST_P(LoggingFallbackTest, RefusedLogFolderMovesBelowTheTemporaryFolder)
     EXPECT_EQ(1, CountOf(text, "first line"));
     EXPECT_EQ(1, CountOf(text, "second line"));
     EXPECT_FALSE(FileExists(known + levels + L"\\" + TodaysFileName(m_prefix)));
+
+    // Started again with new settings, the log stays where it moved and takes the new level.
+    ASSERT_EQ(S_OK, m_log.Initialize(3, 0, m_prefix, *c.knownFolder));
+    EXPECT_EQ(3u, m_log.GetLevel());
+    EXPECT_EQ(moved, m_log.GetFolder());
+    EXPECT_EQ(0u, m_log.Log(3, L"%s\n", L"line after restart"));
+    EXPECT_EQ(1, CountOf(ReadBytes(moved + L"\\" + TodaysFileName(m_prefix)), "line after restart"));
+    EXPECT_FALSE(FileExists(known + levels + L"\\" + TodaysFileName(m_prefix)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -426,13 +434,18 @@ TEST_F(LoggingTest, MoveToTheTemporaryFolderHappensOncePerLogger)
     ASSERT_EQ(0u, m_log.Log(2, L"%s\n", L"moved line"));
     ASSERT_TRUE(m_log.HasSwitchedToTemp());
 
-    // Started again in the refused folder: no second move, the line is dropped with the error.
+    // Refused there as well, after a new start: no second move, the line is dropped with the error.
+    const CStringEx movedFolder = TempFolder() + LogLevels();
+    m_log.SetDeniedFolder(movedFolder);
     ASSERT_EQ(S_OK, Start(2));
-    EXPECT_EQ(m_logFolder, m_log.GetFolder());
+    EXPECT_EQ(movedFolder, m_log.GetFolder());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), m_log.Log(2, L"%s\n", L"refused line"));
-    const std::string moved = ReadBytes(TempFolder() + LogLevels() + L"\\" + TodaysFileName(m_prefix));
+    EXPECT_EQ(movedFolder, m_log.GetFolder());
+    m_log.SetDeniedFolder(nullptr);
+    const std::string moved = ReadBytes(movedFolder + L"\\" + TodaysFileName(m_prefix));
     EXPECT_EQ(1, CountOf(moved, "moved line"));
     EXPECT_EQ(0, CountOf(moved, "refused line"));
+    EXPECT_FALSE(FileExists(m_logFolder + L"\\" + TodaysFileName(m_prefix)));
 }
 
 // Files are aged with SetFileTime. Wine keeps no creation time of its own and reports the
@@ -524,6 +537,25 @@ TEST_F(LoggingCleanupTest, RetentionZeroNeverDeletes)
     EXPECT_FALSE(FileExists(Path(L"old31.log")));
     EXPECT_TRUE(FileExists(Path(L"old30.log")));
 }
+
+// A retention read from settings as a negative number arrives as a huge one: it keeps every
+// file, and must never wrap around into a cut-off in the future.
+class LoggingLongRetentionTest : public LoggingCleanupTest, public ::testing::WithParamInterface<DWORD>
+{
+};
+
+TEST_P(LoggingLongRetentionTest, RetentionBeyondAnyFileDateDeletesNothing)
+{
+    ASSERT_EQ(S_OK, Start(2, GetParam()));
+    ASSERT_TRUE(m_log.WaitForCleanup(20000));
+    EXPECT_TRUE(FileExists(Path(L"old31.log")));
+    EXPECT_TRUE(FileExists(Path(L"old30.log")));
+    EXPECT_TRUE(FileExists(Path(L"fresh.log")));
+    EXPECT_TRUE(FileExists(Path(L"busy.log")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Days, LoggingLongRetentionTest, ::testing::Values(0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, 36500u),
+                         [](const ::testing::TestParamInfo<DWORD>& info) { return std::to_string(info.param); });
 
 // Listens to debug output the way a debug viewer does, through the DBWIN shared buffer.
 class DebugOutputListener
