@@ -55,6 +55,13 @@ public:
 private:
     CStringEx m_path;
 };
+
+CConfigurationEx::ReplaceFileFn g_replaceFile = &ReplaceFileW;
+}
+
+void CConfigurationEx::SetReplaceFile(ReplaceFileFn replaceFile)
+{
+    g_replaceFile = replaceFile ? replaceFile : &ReplaceFileW;
 }
 
 CConfigurationEx::CConfigurationEx() = default;
@@ -435,7 +442,20 @@ void CConfigurationEx::WriteFileAtomically(CXMLDOMDocumentEx& document, const CS
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             ThrowLastErrorIf(!original);
         }
-        ThrowLastErrorIf(!ReplaceFileW(target, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
+        // The old file goes to a backup name during the replacement: a replacement that fails
+        // after moving it away (without a backup name the old file would then be gone) leaves
+        // it there, and it is put back.
+        CStringEx backup(temporary);
+        backup += L".old";
+        CTemporaryFile backupCleanup(backup);
+        if (!g_replaceFile(target, temporary, backup, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        {
+            const DWORD error = GetLastError();
+            if (GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES && GetFileAttributesW(backup) != INVALID_FILE_ATTRIBUTES
+                && !MoveFileExW(backup, target, MOVEFILE_WRITE_THROUGH))
+                backupCleanup.Keep(); // the only copy of the old file stays where it is
+            ThrowWin32(error);
+        }
     }
     else
         ThrowLastErrorIf(!MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));

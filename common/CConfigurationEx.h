@@ -49,6 +49,13 @@ public:
 
     BOOL HasDocument() const noexcept { return static_cast<bool>(m_document); }
 
+    // Run-time seam: the call that puts a saved file in place of the old one (ReplaceFileW
+    // with its arguments), so that tests can make it fail half-way, after the old file was
+    // moved to the backup name, as a real replacement may. Null restores ReplaceFileW.
+    using ReplaceFileFn = BOOL(WINAPI*)(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                                        LPVOID exclude, LPVOID reserved);
+    static void SetReplaceFile(ReplaceFileFn replaceFile);
+
 private:
     void Detach();
     _CObjectExPtr<CXMLDOMNodeEx> FindOrAddEntry(LPCWSTR key);

@@ -122,6 +122,26 @@ enum class Obstacle
     ReadOnlyFile,
     FileHeldOpen,
     MissingFolder,
+    ReplaceFailsHalfWay,
+};
+
+// A replacement whose last step fails: the old file has already left its name (for the
+// backup name when there is one, otherwise out of the way for good, as Wine's does), and
+// the new file is not moved in.
+BOOL WINAPI ReplaceFailingHalfWay(LPCWSTR replaced, LPCWSTR, LPCWSTR backup, DWORD, LPVOID, LPVOID)
+{
+    if (backup)
+        MoveFileExW(replaced, backup, MOVEFILE_REPLACE_EXISTING);
+    else
+        DeleteFileW(replaced);
+    SetLastError(backup ? ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 : ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return FALSE;
+}
+
+// Puts the real replacement back whatever the test's outcome.
+struct ReplaceFileRestorer
+{
+    ~ReplaceFileRestorer() { CConfigurationEx::SetReplaceFile(nullptr); }
 };
 
 class ConfigFailedSave : public ConfigSave, public ::testing::WithParamInterface<Obstacle>
@@ -136,8 +156,12 @@ TEST_P(ConfigFailedSave, LeavesTheOldFileByteForByteAndNoTemporaryFile)
     ASSERT_EQ(S_OK, config.SetValue(L"plain", L"changed"));
 
     CFileHandleEx holder;
+    ReplaceFileRestorer restorer;
     switch (GetParam())
     {
+    case Obstacle::ReplaceFailsHalfWay:
+        CConfigurationEx::SetReplaceFile(&ReplaceFailingHalfWay);
+        break;
     case Obstacle::ReadOnlyFile:
         ASSERT_TRUE(SetFileAttributesW(m_path, FILE_ATTRIBUTE_READONLY));
         break;
@@ -157,6 +181,7 @@ TEST_P(ConfigFailedSave, LeavesTheOldFileByteForByteAndNoTemporaryFile)
     const CLogMark mark;
     EXPECT_TRUE(FAILED(config.Save()));
     EXPECT_NE(std::string::npos, mark.NewText().find("Failed to save the configuration file")) << mark.NewText();
+    CConfigurationEx::SetReplaceFile(nullptr);
     holder.Reset();
     SetFileAttributesW(m_path, FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(std::string(kMixedFile), ReadBytes(m_path));
@@ -178,12 +203,14 @@ TEST_P(ConfigFailedSave, LeavesTheOldFileByteForByteAndNoTemporaryFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Obstacles, ConfigFailedSave,
-                         ::testing::Values(Obstacle::ReadOnlyFile, Obstacle::FileHeldOpen, Obstacle::MissingFolder),
+                         ::testing::Values(Obstacle::ReadOnlyFile, Obstacle::FileHeldOpen, Obstacle::MissingFolder,
+                                           Obstacle::ReplaceFailsHalfWay),
                          [](const ::testing::TestParamInfo<Obstacle>& info) {
                              switch (info.param)
                              {
                              case Obstacle::ReadOnlyFile: return std::string("ReadOnlyFile");
                              case Obstacle::FileHeldOpen: return std::string("FileHeldOpen");
+                             case Obstacle::ReplaceFailsHalfWay: return std::string("ReplaceFailsHalfWay");
                              default: return std::string("MissingFolder");
                              }
                          });
