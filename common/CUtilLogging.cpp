@@ -6,6 +6,8 @@
 #include "common/CUniqueAnyEx.h"
 #include "resources/KVIdsLogging.h"
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -74,6 +76,21 @@ CStringEx MakeDayFileName(const CStringEx& prefix, DWORD sessionNumber, const SY
     else
         name.Format(L"%s%04d%02d%02d.log", prefix.GetString(), day.wYear, day.wMonth, day.wDay);
     return name;
+}
+
+// The text as the runtime can write it in the locale's narrow code page: a character that
+// page lacks would make the runtime stop writing there, losing the rest of the line and its
+// line break, so it becomes '?'.
+std::wstring Writable(const CStringEx& text)
+{
+    std::wstring writable = text.Str();
+    char bytes[MB_LEN_MAX];
+    for (wchar_t& c : writable)
+    {
+        if (c >= 0x80 && wctomb(bytes, c) <= 0)
+            c = L'?';
+    }
+    return writable;
 }
 
 // msvcrt leaves the error of its CreateFileW in place; errno is the fall-back.
@@ -425,7 +442,7 @@ DWORD CUtilLogging::AppendToFile(const CStringEx& path, const CStringEx& prefix,
     if (!file)
         return OpenError();
     // Both pieces are written as they are, never used as format texts.
-    if (fputws(prefix, file.get()) == WEOF || fputws(text, file.get()) == WEOF)
+    if (fputws(Writable(prefix).c_str(), file.get()) == WEOF || fputws(Writable(text).c_str(), file.get()) == WEOF)
         return ERROR_WRITE_FAULT;
     return fclose(file.release()) == 0 ? 0 : ERROR_WRITE_FAULT;
 }

@@ -115,6 +115,18 @@ TEST_F(LoggingTest, PercentSignsInTheFormattedTextAreWrittenUnchanged)
     EXPECT_NE(std::string::npos, Contents().find(" Saved C:\\data\\file%d%s%%.xml\r\n")) << Contents();
 }
 
+TEST_F(LoggingTest, CharactersOutsideTheCodePageDoNotCutTheLine)
+{
+    ASSERT_EQ(S_OK, Start(2));
+    // A user name such as \u0141ukasz has letters that a narrow code page may lack.
+    EXPECT_EQ(0u, m_log.Log(2, L"%s\n", L"User \x0141ukasz \x0416\x0430\x043d\x043d\x0430 \x00fc signed in"));
+    EXPECT_EQ(0u, m_log.Log(2, L"%s\n", L"next line"));
+    const std::string text = Contents();
+    EXPECT_EQ(1, CountOf(text, " User ?ukasz ????? ")) << text;
+    EXPECT_EQ(1, CountOf(text, " signed in\r\n")) << text;
+    EXPECT_EQ(2, CountOf(text, "\r\n")) << text;
+}
+
 struct LevelCase
 {
     friend void PrintTo(const LevelCase& c, std::ostream* out) { *out << c.configured << "/" << c.message; }
