@@ -162,19 +162,27 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
             stopEvent.Set();
             PostThreadMessageW(threadId, WM_QUIT, 0, 0);
         }
-        CKelvoSrwLockHold hold(m_lock);
-        m_stopEvent.Close();
+        CloseFailedRun(threadId);
         return FALSE;
     }
     if (stopEvent.IsSet())
     {
         // The worker could not set itself up (or its start hook already stopped it); it
         // unties the transport and frees its block itself.
-        CKelvoSrwLockHold hold(m_lock);
-        m_stopEvent.Close();
+        CloseFailedRun(threadId);
         return FALSE;
     }
     return TRUE;
+}
+
+void CCommThread::CloseFailedRun(DWORD threadId)
+{
+    // No more work is taken for a run that failed to start: its thread ID may soon name
+    // another thread of the process.
+    CKelvoSrwLockHold hold(m_lock);
+    m_stopEvent.Close();
+    if (m_threadId == threadId)
+        m_threadId = 0;
 }
 
 void CCommThread::Stop()

@@ -108,6 +108,8 @@ private:
     // Takes the current run's thread and stop event out of the object (under the lock) and
     // returns its thread ID; the object then has no run.
     DWORD TakeRun(CThreadEx& thread, CEventEx& stopEvent);
+    // Forgets the stop event and the thread ID of a run whose start failed.
+    void CloseFailedRun(DWORD threadId);
 
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     CThreadEx m_thread;

@@ -53,6 +53,10 @@ public:
         return startResult;
     }
     void OnExit(_CObjectExPtr<CCartUSBComm>) override { ++exits; }
+    BOOL LinkTransport(CCartUSBComm* transport, const CEventEx& stopEvent) override
+    {
+        return linkResult && CCartUSBCommThread::LinkTransport(transport, stopEvent);
+    }
 
     std::vector<Delivery> Deliveries()
     {
@@ -61,6 +65,7 @@ public:
     }
 
     BOOL startResult = TRUE;
+    BOOL linkResult = TRUE;
     std::function<void(CTestCommThread&, CCartUSBComm&, HWND)> onWork;
     std::function<void()> onPeriodic;
     std::atomic<int> starts{0}, exits{0}, handled{0}, released{0};
@@ -118,6 +123,22 @@ TEST_F(CommThreadTest, WorkerWhoseStartFailsEndsWithoutItsLoop)
     EXPECT_EQ(0, m_thread->exits);
     EXPECT_FALSE(PostWork());
     EXPECT_EQ(0, g_liveCounted) << "the refused post released its object";
+}
+
+TEST_F(CommThreadTest, WorkerThatCannotSetItselfUpFailsTheStartAndTakesNoWork)
+{
+    m_thread->linkResult = FALSE;
+    EXPECT_FALSE(m_thread->Start(m_transport, m_window.Get()));
+    EXPECT_EQ(0, m_thread->starts);
+    EXPECT_EQ(0u, m_thread->GetThreadId()) << "the ended worker's thread ID is forgotten";
+    EXPECT_FALSE(PostWork());
+    EXPECT_FALSE(m_thread->SetPeriodicMessage(0, 100));
+    EXPECT_EQ(0, g_liveCounted);
+
+    // The next start is a normal one.
+    m_thread->linkResult = TRUE;
+    ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));
+    EXPECT_TRUE(WaitUntil([&] { return m_thread->starts == 1; }, 3000));
 }
 
 TEST_F(CommThreadTest, StartWhileRunningReplacesTheWorkerWithoutWaiting)
