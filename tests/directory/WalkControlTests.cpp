@@ -29,13 +29,18 @@ TEST_F(DirectoryTest, CancelDuringALongWalkEndsItAtTheNextDirectoryStep)
     CADQuery query;
     BOOL result = TRUE;
     long long walkMs = 0;
+    // The 300 ms count from the walk's start, however late a loaded machine runs the thread.
+    CEventEx walking;
+    ASSERT_TRUE(walking.Create());
     std::thread walker([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         const auto start = std::chrono::steady_clock::now();
+        walking.Set();
         result = query.IsGroupMember(m_root.c_str(), L"walker", L"HQ", L"Link0");
         walkMs = MsSince(start);
         CoUninitialize();
     });
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), walking.Wait(30000));
     Sleep(300);
     const auto cancelled = std::chrono::steady_clock::now();
     query.GetCancelEvent().Set();
