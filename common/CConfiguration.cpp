@@ -131,9 +131,11 @@ _CObjectExPtr<CXMLDOMNodeEx> CConfiguration::FindEntry(LPCWSTR key)
 {
     if (!m_loaded || !m_root || !key)
         return nullptr;
-    // An empty key or one with a quote takes the query itself, which gives the query's
-    // answers for them (entries with an empty key attribute, or a failed query).
-    if (*key && !wcschr(key, L'\''))
+    // An empty key takes the query itself, which answers it with the entries whose key
+    // attribute is empty. Any other key, also one with a quote, is matched exactly through
+    // the index: formatted into the query, a quote would end its text literal and let the
+    // rest of the key act as part of the expression (x' or '1'='1 would select any entry).
+    if (*key)
     {
         if (!m_indexed)
             BuildIndex();

@@ -183,21 +183,13 @@ _CObjectExPtr<CXMLDOMNodeEx> CConfigurationEx::FindOrAddEntry(LPCWSTR key)
     ThrowIfFailed(hr);
     if (!section)
         return nullptr;
-    _CObjectExPtr<CXMLDOMNodeEx> entry;
+    // A key the entry query cannot express (a quote in it) is refused: an entry added for it
+    // could not be found by the query again, and formatted into the query the key could
+    // select some other entry.
     if (wcschr(key, L'\''))
-    {
-        // A key the query cannot express (a quote in it) fails here instead of adding a
-        // second entry that no later query would find.
-        CStringEx xpath;
-        xpath.Format(LoadText(IDS_CFG_SECTION_ENTRY_XPATH), key);
-        entry = section->SelectSingleNode(xpath, &hr);
-        ThrowIfFailed(hr);
-    }
-    else
-    {
-        // The section's entries are the configuration's entries: the index answers.
-        entry = FindEntry(key);
-    }
+        ThrowWin32(ERROR_INVALID_PARAMETER);
+    // The section's entries are the configuration's entries: the index answers.
+    _CObjectExPtr<CXMLDOMNodeEx> entry = FindEntry(key);
     if (entry)
         return entry;
     entry = section->AppendChild(m_entryName);

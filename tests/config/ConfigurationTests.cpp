@@ -180,6 +180,25 @@ TEST_F(Configuration, AKeyWithAQuoteIsRefusedInsteadOfAddingAnUnreachableEntry)
     EXPECT_NE(std::string::npos, mark.NewText().find("Failed to write 'it's'")) << mark.NewText();
 }
 
+TEST_F(Configuration, AKeyWithQuotesNeverActsAsPartOfTheQuery)
+{
+    Open("<add key=\"a\"><value>1</value></add><add key=\"b\"><value>2</value></add>");
+    const wchar_t* const crafted[] = {L"x' or '1'='1", L"x' or @key='b", L"x'] | //add[@key='b"};
+    for (const wchar_t* key : crafted)
+    {
+        CStringEx text;
+        std::vector<CStringEx> list;
+        EXPECT_FALSE(m_config.GetValue(key, text)) << Utf8(key);
+        EXPECT_TRUE(text.IsEmpty()) << Utf8(key);
+        EXPECT_EQ(7, m_config.GetNumber(key, 7)) << Utf8(key);
+        EXPECT_FALSE(m_config.GetList(key, list)) << Utf8(key);
+        EXPECT_TRUE(FAILED(m_config.SetValue(key, L"overwritten"))) << Utf8(key);
+        EXPECT_TRUE(FAILED(m_config.SetList(key, {CStringEx(L"overwritten")}))) << Utf8(key);
+    }
+    const Pairs expected{{"a", "1"}, {"b", "2"}};
+    EXPECT_EQ(expected, Enumerate());
+}
+
 TEST_F(Configuration, SetListReusesAddsAndRemovesValueElements)
 {
     Open("<add key=\"four\"><value>1</value><value>2</value><value>3</value><value>4</value></add>"
