@@ -7,6 +7,8 @@
 
 // A link to the cart that performs one request/response exchange at a time in 64-byte
 // reports. A transport is used by one thread at a time: its worker while a worker owns it.
+// Only a worker that a new start replaced without waiting may still be ending an exchange
+// meanwhile; its stop event and its I/O event stay its own.
 class CCartUSBComm : public CObjectEx
 {
 public:
@@ -26,8 +28,7 @@ public:
     // Links the stop event of the worker on the calling thread: its exchanges end as soon as
     // it is signalled. Each thread has its own link, so a worker that a new start replaced
     // without waiting still sees its own stop while the new worker uses the transport.
-    // Cleared only with the event that was set.
-    // FALSE when the link could not be made.
+    // Cleared only with the event that was set. FALSE when the link could not be made.
     BOOL SetStopEvent(const CEventEx& stopEvent);
     void ClearStopEvent(const CEventEx& stopEvent);
 
