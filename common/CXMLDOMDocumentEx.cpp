@@ -189,11 +189,17 @@ HRESULT CXMLDOMDocumentEx::Create(CComPtrEx<IXMLDOMDocument>& document)
         CUtilLogging::Instance().LogRes(2, IDS_XML_CREATE_FAILED, hr, L"DOMDocument");
         return hr;
     }
+    Configure(document.Get());
+    return S_OK;
+}
+
+void CXMLDOMDocumentEx::Configure(IXMLDOMDocument* document)
+{
     // Parse synchronously, keep white space inside values, and query with XPath.
     document->put_async(VARIANT_FALSE);
     document->put_preserveWhiteSpace(VARIANT_TRUE);
     CComPtrEx<IXMLDOMDocument2> document2;
-    if (SUCCEEDED(document.QueryInterface(KelvoMsxml::IidXmlDomDocument2, document2)))
+    if (SUCCEEDED(document->QueryInterface(KelvoMsxml::IidXmlDomDocument2, document2.PutVoid())))
     {
         CBstrEx property(L"SelectionLanguage");
         CVariantEx language;
@@ -202,7 +208,6 @@ HRESULT CXMLDOMDocumentEx::Create(CComPtrEx<IXMLDOMDocument>& document)
         // Older parsers that lack the property still understand the simple paths used here.
         document2->setProperty(property.Get(), language);
     }
-    return S_OK;
 }
 
 void CXMLDOMDocumentEx::LogParseError(IXMLDOMDocument* document, LPCWSTR source, HRESULT& result)
@@ -314,6 +319,8 @@ _CObjectExPtr<CXMLDOMDocumentEx> CXMLDOMDocumentEx::Clone()
     _CObjectExPtr<CXMLDOMDocumentEx> clone = MakeObjectEx<CXMLDOMDocumentEx>();
     if (FAILED(copy.QueryInterface(KelvoMsxml::IidXmlDomDocument, clone->m_document)))
         return nullptr;
+    // A copy may start with the parser's defaults; it reads values the way the original does.
+    Configure(clone->m_document.Get());
     return clone;
 }
 

@@ -47,6 +47,7 @@ public:
 
 private:
     static HRESULT Create(CComPtrEx<IXMLDOMDocument>& document);
+    static void Configure(IXMLDOMDocument* document);
     static void LogParseError(IXMLDOMDocument* document, LPCWSTR source, HRESULT& result);
     HRESULT IndentChildren(IXMLDOMNode* parent, int depth, bool indent);
 

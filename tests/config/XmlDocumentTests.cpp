@@ -120,6 +120,24 @@ TEST(XmlDocument, ValuesKeepTheirWhiteSpace)
     EXPECT_EQ("   ", Utf8(root->GetChildText(L"w")));
 }
 
+TEST(XmlDocument, ACopyKeepsWhiteSpaceAndQueriesWithXPathLikeTheOriginal)
+{
+    _CObjectExPtr<CXMLDOMDocumentEx> copy = Parse(L"<r><v>  padded  </v><v>b</v></r>")->Clone();
+    ASSERT_TRUE(copy);
+    VARIANT_BOOL preserve = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, copy->Get()->get_preserveWhiteSpace(&preserve));
+    EXPECT_EQ(VARIANT_TRUE, preserve);
+    CComPtrEx<IXMLDOMDocument2> document2;
+    ASSERT_EQ(S_OK, copy->Get()->QueryInterface(KelvoMsxml::IidXmlDomDocument2, document2.PutVoid()));
+    CBstrEx property(L"SelectionLanguage");
+    CVariantEx language;
+    ASSERT_EQ(S_OK, document2->getProperty(property.Get(), language.Put()));
+    ASSERT_EQ(VT_BSTR, language.vt);
+    EXPECT_EQ("XPath", Utf8(language.bstrVal));
+    EXPECT_EQ("  padded  ", Utf8(copy->GetRoot()->GetChildText(L"v[1]")));
+    EXPECT_EQ("b", Utf8(copy->GetRoot()->GetChildText(L"v[last()]")));
+}
+
 TEST(XmlDocument, IndentationChangesLayoutButNotContent)
 {
     _CObjectExPtr<CXMLDOMDocumentEx> document =
