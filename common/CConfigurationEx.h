@@ -35,10 +35,12 @@ public:
     const CStringEx& GetHighName() const noexcept { return m_highName; }
 
     // Sets the entry's (first) value, adding the entry when it is missing. S_FALSE when
-    // nothing was written: an empty key, nothing loaded, or no section element.
+    // nothing was written: an empty key, nothing loaded, or no section element. A key with
+    // a quote (') is refused with a failure code.
     HRESULT SetValue(LPCWSTR key, LPCWSTR value);
     // Makes the entry hold exactly these values in this order. S_FALSE when nothing was
-    // written: an empty key or list, nothing loaded, or no section element.
+    // written: an empty key or list, nothing loaded, or no section element. A key with a
+    // quote (') is refused with a failure code.
     HRESULT SetList(LPCWSTR key, const std::vector<CStringEx>& values);
 
     // Writes the document, indented, to the configuration's path. 0 and nothing done when
