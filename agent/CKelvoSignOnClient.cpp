@@ -43,12 +43,6 @@ constexpr int kPromptHeight = 163;
 // Failure messages close by themselves after this time.
 constexpr DWORD kMessageTimeoutMs = 5000;
 
-CStringEx LoadText(UINT id)
-{
-    CStringEx text;
-    CResourceLoader::Instance().LoadString(id, text);
-    return text;
-}
 }
 
 CKelvoSignOnClient::~CKelvoSignOnClient()
@@ -204,8 +198,8 @@ void CKelvoSignOnClient::CreateAuthObject()
 void CKelvoSignOnClient::ConfigurePrompt()
 {
     IUnknown* auth = m_spAuth.Get();
-    const CStringEx caption = LoadText(IDS_SIGNON_PROMPT_CAPTION);
-    const CStringEx text = LoadText(IDS_SIGNON_PROMPT_TEXT);
+    const CStringEx caption = CResourceLoader::Instance().LoadText(IDS_SIGNON_PROMPT_CAPTION);
+    const CStringEx text = CResourceLoader::Instance().LoadText(IDS_SIGNON_PROMPT_TEXT);
     const CBstrEx colourScheme(L"Default(Red)");
     const POINT position = GetPromptPosition(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
 

@@ -68,13 +68,6 @@ bool SameText(const CStringEx& a, const CStringEx& b)
     return !a.IsEmpty() && a.CompareNoCase(b) == 0;
 }
 
-CStringEx LoadText(UINT id)
-{
-    CStringEx text;
-    CResourceLoader::Instance().LoadString(id, text);
-    return text;
-}
-
 // Whether this computer belongs to a domain, and the DNS name of that domain. The NetBIOS
 // name is filled only by the test seam.
 BOOL QueryDomainJoin(CStringEx& dnsDomain, CStringEx& netbiosDomain)
@@ -118,13 +111,13 @@ void FillProcessNames(ProcessNames& names)
         if (names.netbiosDomain.IsEmpty())
         {
             WCHAR value[256] = {};
-            const DWORD n = GetEnvironmentVariableW(LoadText(IDS_DIR_ENV_USERDOMAIN), value, ARRAYSIZE(value));
+            const DWORD n = GetEnvironmentVariableW(CResourceLoader::Instance().LoadText(IDS_DIR_ENV_USERDOMAIN), value, ARRAYSIZE(value));
             if (n > 0 && n < ARRAYSIZE(value))
                 names.netbiosDomain = value;
         }
     }
     for (size_t i = 0; i < ARRAYSIZE(kSharedTexts); ++i)
-        names.texts[i] = LoadText(kSharedTexts[i]);
+        names.texts[i] = CResourceLoader::Instance().LoadText(kSharedTexts[i]);
     names.filled = true;
 }
 
@@ -276,7 +269,7 @@ BOOL CADQuery::GetSearchRoot(CStringEx& path)
     path.Empty();
     try
     {
-        const CStringEx rootPath = LoadText(IDS_DIR_PATH_ROOTDSE);
+        const CStringEx rootPath = CResourceLoader::Instance().LoadText(IDS_DIR_PATH_ROOTDSE);
         CComPtrEx<IADs> root;
         HRESULT hr = OpenObject(rootPath, IID_IADs, root);
         if (FAILED(hr))
@@ -284,7 +277,7 @@ BOOL CADQuery::GetSearchRoot(CStringEx& path)
             Trace(IDS_DIR_TRACE_OPEN_FAILED, rootPath.GetString(), hr);
             return FALSE;
         }
-        const CStringEx property = LoadText(IDS_DIR_PROP_NAMING_CONTEXT);
+        const CStringEx property = CResourceLoader::Instance().LoadText(IDS_DIR_PROP_NAMING_CONTEXT);
         CVariantEx value;
         hr = root->Get(property.GetBSTR(), value.Put());
         if (SUCCEEDED(hr) && (V_VT(&value) != VT_BSTR || SysStringLen(V_BSTR(&value)) == 0))
@@ -340,17 +333,22 @@ BOOL CADQuery::BeginWalk(LPCWSTR user, LPCWSTR userDomain, Walk& walk)
     return FALSE;
 }
 
+bool CADQuery::IsValidUser(LPCWSTR user)
+{
+    if (IsAccountName(user))
+        return true;
+    Trace(IDS_DIR_TRACE_BAD_USER, user);
+    return false;
+}
+
 BOOL CADQuery::IsGroupMember(LPCWSTR searchRoot, LPCWSTR user, LPCWSTR userDomain, LPCWSTR groupList)
 {
     if (IsBlank(user) || IsBlank(userDomain) || IsBlank(groupList))
         return FALSE;
     try
     {
-        if (!IsAccountName(user))
-        {
-            Trace(IDS_DIR_TRACE_BAD_USER, user);
+        if (!IsValidUser(user))
             return FALSE;
-        }
         Walk walk;
         if (!BeginWalk(user, userDomain, walk))
             return FALSE;
@@ -695,7 +693,7 @@ BOOL CADQuery::IsMemberWinNT(IADsGroup* group, const CStringEx& groupPath, Walk&
 
 BOOL CADQuery::LookupAdministratorsGroup(CStringEx& name)
 {
-    const CStringEx sidText = LoadText(IDS_DIR_ADMINS_SID);
+    const CStringEx sidText = CResourceLoader::Instance().LoadText(IDS_DIR_ADMINS_SID);
     PSID rawSid = nullptr;
     if (!ConvertStringSidToSidW(sidText, &rawSid))
     {
@@ -731,11 +729,8 @@ BOOL CADQuery::IsLocalGroupMember(LPCWSTR searchRoot, LPCWSTR user, LPCWSTR user
         return FALSE;
     try
     {
-        if (!IsAccountName(user))
-        {
-            Trace(IDS_DIR_TRACE_BAD_USER, user);
+        if (!IsValidUser(user))
             return FALSE;
-        }
         // Local accounts, and accounts of this computer's DNS domain when the directory
         // can be searched; the NetBIOS domain name is not accepted here.
         Walk walk;
@@ -795,11 +790,10 @@ void CADQuery::Trace(UINT id, ...)
 {
     if (m_traceWindow == nullptr)
         return;
-    CStringEx format, text;
-    CResourceLoader::Instance().LoadString(id, format);
+    CStringEx text;
     va_list args;
     va_start(args, id);
-    text.FormatV(format, args);
+    CResourceLoader::Instance().FormatStringV(text, id, args);
     va_end(args);
     PostTrace(1, text);
 }

@@ -94,6 +94,8 @@ private:
     // Throws ERROR_CANCELLED when the cancel event is set; tested before directory calls.
     void CheckCancel() const;
     void Trace(UINT id, ...);
+    // Whether the user name can name an account; a name that cannot is traced and refused.
+    bool IsValidUser(LPCWSTR user);
     void PostTrace(WPARAM level, const CStringEx& text);
 
     HWND m_traceWindow;

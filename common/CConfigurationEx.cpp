@@ -31,13 +31,6 @@ CComPtrEx<T> CreateRunning(REFCLSID clsid, REFIID iid)
     return object;
 }
 
-CStringEx LoadText(UINT id)
-{
-    CStringEx text;
-    CResourceLoader::Instance().LoadString(id, text);
-    return text;
-}
-
 // Deletes a temporary file unless it was put in place.
 class CTemporaryFile
 {
@@ -104,7 +97,7 @@ HRESULT CConfigurationEx::CreateFromTemplate(LPCWSTR path)
     try
     {
         _CObjectExPtr<CXMLDOMDocumentEx> document = MakeObjectEx<CXMLDOMDocumentEx>();
-        ThrowIfFailed(document->LoadXML(LoadText(IDS_CFG_TEMPLATE)));
+        ThrowIfFailed(document->LoadXML(CResourceLoader::Instance().LoadText(IDS_CFG_TEMPLATE)));
         return Attach(path, document);
     }
     catch (...)
@@ -179,7 +172,7 @@ BOOL CConfigurationEx::GetEntryNumber(LPCWSTR key, LPCWSTR childName, long& numb
 _CObjectExPtr<CXMLDOMNodeEx> CConfigurationEx::FindOrAddEntry(LPCWSTR key)
 {
     HRESULT hr = S_OK;
-    _CObjectExPtr<CXMLDOMNodeEx> section = m_root->SelectSingleNode(LoadText(IDS_CFG_SECTION_XPATH), &hr);
+    _CObjectExPtr<CXMLDOMNodeEx> section = m_root->SelectSingleNode(CResourceLoader::Instance().LoadText(IDS_CFG_SECTION_XPATH), &hr);
     ThrowIfFailed(hr);
     if (!section)
         return nullptr;
@@ -363,14 +356,14 @@ HRESULT CConfigurationEx::WriteThroughSax(CXMLDOMDocumentEx& source, CStringEx& 
         writerVariant.vt = VT_UNKNOWN;
         writerVariant.punkVal = writer.Get();
         writer->AddRef();
-        ThrowFailIf(FAILED(reader->putProperty(LoadText(IDS_SAX_LEXICAL_HANDLER), writerVariant)));
-        ThrowFailIf(FAILED(reader->putProperty(LoadText(IDS_SAX_DECL_HANDLER), writerVariant)));
+        ThrowFailIf(FAILED(reader->putProperty(CResourceLoader::Instance().LoadText(IDS_SAX_LEXICAL_HANDLER), writerVariant)));
+        ThrowFailIf(FAILED(reader->putProperty(CResourceLoader::Instance().LoadText(IDS_SAX_DECL_HANDLER), writerVariant)));
 
         ThrowFailIf(FAILED(writer->put_byteOrderMark(VARIANT_TRUE)));
         ThrowFailIf(FAILED(writer->put_omitXMLDeclaration(VARIANT_TRUE)));
         ThrowFailIf(FAILED(writer->put_indent(VARIANT_TRUE)));
-        ThrowFailIf(FAILED(writer->put_encoding(LoadText(IDS_XML_OUTPUT_ENCODING).GetBSTR())));
-        ThrowFailIf(FAILED(writer->put_version(LoadText(IDS_XML_OUTPUT_VERSION).GetBSTR())));
+        ThrowFailIf(FAILED(writer->put_encoding(CResourceLoader::Instance().LoadText(IDS_XML_OUTPUT_ENCODING).GetBSTR())));
+        ThrowFailIf(FAILED(writer->put_version(CResourceLoader::Instance().LoadText(IDS_XML_OUTPUT_VERSION).GetBSTR())));
 
         CVariantEx input;
         input.vt = VT_DISPATCH;

@@ -163,16 +163,28 @@ BOOL CResourceLoader::LoadString(UINT id, CStringEx& text, BOOL* failed)
 
 void CResourceLoader::FormatString(CStringEx& text, UINT id, ...)
 {
+    va_list args;
+    va_start(args, id);
+    FormatStringV(text, id, args);
+    va_end(args);
+}
+
+void CResourceLoader::FormatStringV(CStringEx& text, UINT id, va_list args)
+{
     CStringEx format;
     if (!LoadString(id, format))
     {
         text = format;
         return;
     }
-    va_list args;
-    va_start(args, id);
     text.FormatV(format, args);
-    va_end(args);
+}
+
+CStringEx CResourceLoader::LoadText(UINT id)
+{
+    CStringEx text;
+    LoadString(id, text);
+    return text;
 }
 
 void CResourceLoader::SetMessageBoxHook(MessageBoxHook hook)

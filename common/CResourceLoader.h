@@ -20,6 +20,9 @@ public:
     HMODULE GetModule() const;
     BOOL LoadString(UINT id, CStringEx& text, BOOL* failed = nullptr);
     void FormatString(CStringEx& text, UINT id, ...);
+    void FormatStringV(CStringEx& text, UINT id, va_list args);
+    // The text of a string ID, or the failure text when it is missing (see LoadString).
+    CStringEx LoadText(UINT id);
     int MessageBoxRes(HWND owner, UINT id, LPCWSTR caption, UINT style, DWORD timeoutMs);
     static CStringEx GetProgramVersion();
     static BOOL GetModulePath(CStringEx& folder, CStringEx& name, BOOL keepExtension);
