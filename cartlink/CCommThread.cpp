@@ -104,10 +104,7 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
     CEventEx previousStop;
     const DWORD previousId = TakeRun(previous, previousStop);
     if (previous.IsRunning())
-    {
-        previousStop.Set();
-        PostThreadMessageW(previousId, WM_QUIT, 0, 0);
-    }
+        AskToStop(previous, previousStop, previousId);
     if (!transport)
         return FALSE;
 
@@ -158,10 +155,7 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
     {
         // The worker never got its queue: tell it to stop if it still runs.
         if (thread.IsRunning())
-        {
-            stopEvent.Set();
-            PostThreadMessageW(threadId, WM_QUIT, 0, 0);
-        }
+            AskToStop(thread, stopEvent, threadId);
         CloseFailedRun(threadId);
         return FALSE;
     }
@@ -173,6 +167,16 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
         return FALSE;
     }
     return TRUE;
+}
+
+void CCommThread::AskToStop(const CThreadEx& thread, const CEventEx& stopEvent, DWORD threadId)
+{
+    stopEvent.Set();
+    // A worker that stopped itself has already given up its ID; its thread still has one.
+    if (threadId == 0)
+        threadId = ::GetThreadId(thread.GetHandle());
+    if (threadId != 0)
+        PostThreadMessageW(threadId, WM_QUIT, 0, 0);
 }
 
 void CCommThread::CloseFailedRun(DWORD threadId)
@@ -187,16 +191,30 @@ void CCommThread::CloseFailedRun(DWORD threadId)
 
 void CCommThread::Stop()
 {
+    // On a worker, the stop is that worker's own: a worker that Start has already replaced
+    // must not stop its successor. The run stays with the object, so that the owner's Stop
+    // still waits for this worker's end; only its thread ID goes, so no more work comes.
+    if (StartBlock* own = GetStartBlock())
+    {
+        own->stopEvent.Set();
+        const DWORD self = GetCurrentThreadId();
+        {
+            CKelvoSrwLockHold hold(m_lock);
+            if (m_threadId == self)
+                m_threadId = 0;
+        }
+        // The worker cannot wait for its own end: its loop ends once the handler returns.
+        PostThreadMessageW(self, WM_QUIT, 0, 0);
+        return;
+    }
+
     CThreadEx thread;
     CEventEx stopEvent;
     const DWORD threadId = TakeRun(thread, stopEvent);
     if (!thread.IsRunning())
         return;
-    stopEvent.Set();
-    PostThreadMessageW(threadId, WM_QUIT, 0, 0);
-    // The worker cannot wait for its own end: its loop ends once the handler returns.
-    if (GetCurrentThreadId() != threadId)
-        thread.Wait(kStopTimeoutMs);
+    AskToStop(thread, stopEvent, threadId);
+    thread.Wait(kStopTimeoutMs);
 }
 
 DWORD WINAPI CCommThread::ThreadProc(LPVOID parameter)

@@ -43,8 +43,9 @@ public:
     // Starts a worker that owns the transport and reports to the window; a previous worker
     // is told to stop without waiting for it. TRUE when the worker is ready.
     virtual BOOL Start(_CObjectExPtr<CCartUSBComm> transport, HWND window);
-    // Stops the worker and waits up to 15000 ms for it to end. Called on the worker itself
-    // (from a handler), it asks the worker to stop and returns at once.
+    // Stops the worker and waits up to 15000 ms for it to end. Called on a worker itself
+    // (from a hook or a handler), it asks that worker alone to stop and returns at once; a
+    // later Stop of the owner still waits for that worker's end.
     virtual void Stop();
     // Runs on the worker before its loop; FALSE ends the worker.
     virtual BOOL OnStart(_CObjectExPtr<CCartUSBComm> transport, HWND window);
@@ -110,6 +111,8 @@ private:
     DWORD TakeRun(CThreadEx& thread, CEventEx& stopEvent);
     // Forgets the stop event and the thread ID of a run whose start failed.
     void CloseFailedRun(DWORD threadId);
+    // Signals a run's stop event and posts WM_QUIT to its thread; does not wait.
+    static void AskToStop(const CThreadEx& thread, const CEventEx& stopEvent, DWORD threadId);
 
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     CThreadEx m_thread;

@@ -50,6 +50,8 @@ public:
     {
         workerId = GetCurrentThreadId();
         ++starts;
+        if (onStart)
+            onStart(*this);
         return startResult;
     }
     void OnExit(_CObjectExPtr<CCartUSBComm>) override { ++exits; }
@@ -68,6 +70,7 @@ public:
     BOOL linkResult = TRUE;
     std::function<void(CTestCommThread&, CCartUSBComm&, HWND)> onWork;
     std::function<void()> onPeriodic;
+    std::function<void(CTestCommThread&)> onStart;
     std::atomic<int> starts{0}, exits{0}, handled{0}, released{0};
     std::atomic<DWORD> workerId{0};
     std::mutex mutex;
@@ -205,6 +208,56 @@ TEST_F(CommThreadTest, WorkerReplacedWithoutWaitingKeepsItsOwnStop)
     ASSERT_TRUE(PostWork());
     ASSERT_TRUE(WaitUntil([&] { return newWorker.load() != 0xFFFFFFFF; }, 5000));
     EXPECT_EQ(0u, newWorker.load());
+}
+
+TEST_F(CommThreadTest, StopMadeByAReplacedWorkerLeavesItsSuccessorRunning)
+{
+    // The first worker's handler goes on after a new start replaced it and then stops
+    // itself, as the agent's worker does when the cart stays lost.
+    CEventEx replaced;
+    ASSERT_TRUE(replaced.Create());
+    std::atomic<double> stopTook{-1.0};
+    m_thread->onWork = [&](CTestCommThread& self, CCartUSBComm&, HWND) {
+        if (self.handled != 1)
+            return;
+        replaced.Wait(5000);
+        const double start = NowMs();
+        self.Stop();
+        stopTook = NowMs() - start;
+    };
+    ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));
+    const CHandleEx first(OpenThread(SYNCHRONIZE, FALSE, m_thread->GetThreadId()));
+    ASSERT_TRUE(PostWork());
+    ASSERT_TRUE(WaitUntil([&] { return m_thread->handled == 1; }, 3000));
+    ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));
+    const DWORD second = m_thread->GetThreadId();
+    replaced.Set();
+
+    ASSERT_EQ(WAIT_OBJECT_0, first.Wait(5000)) << "the replaced worker ends";
+    EXPECT_GE(stopTook.load(), 0.0);
+    EXPECT_LT(stopTook.load(), 1000.0) << "the replaced worker waited for another worker";
+    EXPECT_TRUE(m_thread->IsRunning());
+    EXPECT_EQ(second, m_thread->GetThreadId());
+    ASSERT_TRUE(PostWork()) << "the successor takes work";
+    EXPECT_TRUE(WaitUntil([&] { return m_thread->handled == 2; }, 3000));
+}
+
+TEST_F(CommThreadTest, OwnersStopWaitsForAWorkerThatIsStoppingItself)
+{
+    std::atomic<bool> selfStopped{false};
+    m_thread->onWork = [&](CTestCommThread& self, CCartUSBComm&, HWND) {
+        self.Stop();
+        selfStopped = true;
+        // The handler still has work to finish before the loop sees the stop.
+        Sleep(400);
+    };
+    ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));
+    const CHandleEx worker(OpenThread(SYNCHRONIZE, FALSE, m_thread->GetThreadId()));
+    ASSERT_TRUE(PostWork());
+    ASSERT_TRUE(WaitUntil([&] { return selfStopped.load(); }, 3000));
+    m_thread->Stop();
+    EXPECT_EQ(WAIT_OBJECT_0, worker.Wait(0)) << "Stop returned while the worker still ran";
+    EXPECT_EQ(1, m_thread->exits);
 }
 
 TEST_F(CommThreadTest, RepeatedMessageArrivesAfterEachPeriodWithTheFirstRunFlagOnce)
