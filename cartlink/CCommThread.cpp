@@ -112,6 +112,7 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
     CEventEx readyEvent;
     CThreadEx thread;
     DWORD threadId = 0;
+    StartBlock* started = nullptr;
     try
     {
         if (m_tlsIndex == TLS_OUT_OF_INDEXES)
@@ -129,10 +130,11 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
         block->stopEvent = stopEvent;
         block->readyEvent = readyEvent;
 
-        threadId = thread.Create(ThreadProc, block.get());
+        // The thread waits until its run is published: a stop it makes from its start hook,
+        // or the end of a worker whose start hook failed, must find the run it belongs to.
+        threadId = thread.Create(ThreadProc, block.get(), CREATE_SUSPENDED);
         ThrowLastErrorIf(threadId == 0);
-        // From here on the block is the new thread's.
-        block.release();
+        started = block.release();
     }
     catch (const CErrorEx&)
     {
@@ -149,6 +151,16 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
         m_thread = thread;
         m_stopEvent = stopEvent;
         m_threadId = threadId;
+    }
+    if (!thread.Resume())
+    {
+        // The thread never ran a line of its own: the block is still this call's.
+        TerminateThread(thread.GetHandle(), kThreadFailed);
+        thread.Wait(kStopTimeoutMs);
+        delete started;
+        stopEvent.Set();
+        CloseFailedRun(threadId);
+        return FALSE;
     }
 
     if (readyEvent.Wait(kStartTimeoutMs) != WAIT_OBJECT_0)

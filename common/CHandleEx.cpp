@@ -14,7 +14,7 @@ BOOL CMutexEx::Create(LPCWSTR name)
     return IsValid();
 }
 
-DWORD CThreadEx::Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context)
+DWORD CThreadEx::Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context, DWORD creationFlags)
 {
     Close();
     if (startRoutine == nullptr)
@@ -23,7 +23,7 @@ DWORD CThreadEx::Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context)
         return 0;
     }
     DWORD threadId = 0;
-    Attach(CreateThread(nullptr, 0, startRoutine, context, 0, &threadId));
+    Attach(CreateThread(nullptr, 0, startRoutine, context, creationFlags, &threadId));
     return IsValid() ? threadId : 0;
 }
 

@@ -79,9 +79,11 @@ public:
 class CThreadEx : public CHandleEx
 {
 public:
-    // Starts a thread running startRoutine(context) at once; returns its identifier, or 0
-    // (wrapper left empty) when it could not be started.
-    DWORD Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context);
+    // Starts a thread running startRoutine(context), at once or, with CREATE_SUSPENDED, when
+    // resumed; returns its identifier, or 0 (wrapper left empty) when it could not be made.
+    DWORD Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context, DWORD creationFlags = 0);
+    // Lets a thread made suspended run; FALSE when it could not be resumed.
+    BOOL Resume() const noexcept { return IsValid() && ResumeThread(GetHandle()) != static_cast<DWORD>(-1); }
     // A thread counts as running while a wait of 0 ms on it times out.
     bool IsRunning() const noexcept { return Wait(0) == WAIT_TIMEOUT; }
 };

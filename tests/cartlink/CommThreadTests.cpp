@@ -260,6 +260,27 @@ TEST_F(CommThreadTest, OwnersStopWaitsForAWorkerThatIsStoppingItself)
     EXPECT_EQ(1, m_thread->exits);
 }
 
+TEST_F(CommThreadTest, WorkerThatStopsItselfInItsStartHookEndsEveryTime)
+{
+    // The run is published before the worker runs a line: a stop from the start hook always
+    // finds it, and the worker sees its own thread ID from its first hook on.
+    std::atomic<int> unpublished{0};
+    m_thread->onStart = [&](CTestCommThread& self) {
+        if (self.GetThreadId() != GetCurrentThreadId())
+            ++unpublished;
+        self.Stop();
+    };
+    for (int run = 0; run < 40; ++run)
+    {
+        m_thread->Start(m_transport, m_window.Get());
+        ASSERT_TRUE(WaitUntil([&] { return !m_thread->IsRunning(); }, 5000)) << "run " << run << " kept running";
+        EXPECT_FALSE(PostWork());
+    }
+    EXPECT_EQ(0, unpublished.load());
+    EXPECT_EQ(40, m_thread->exits);
+    EXPECT_EQ(0, g_liveCounted);
+}
+
 TEST_F(CommThreadTest, RepeatedMessageArrivesAfterEachPeriodWithTheFirstRunFlagOnce)
 {
     ASSERT_TRUE(m_thread->Start(m_transport, m_window.Get()));
