@@ -37,6 +37,11 @@ public:
     }
     CHandleEx Open(LPCWSTR path) override
     {
+        if (opensBeforeFailing > 0)
+        {
+            --opensBeforeFailing;
+            return CKelvoUSBComm::Open(path);
+        }
         if (failedOpens > 0)
         {
             --failedOpens;
@@ -46,6 +51,7 @@ public:
     }
     std::atomic<int> finds{0};
     std::atomic<int> failedOpens{0};
+    std::atomic<int> opensBeforeFailing{0};
     std::atomic<bool> findsCart{true};
 };
 
@@ -276,6 +282,10 @@ TEST_F(AgentThreadTest, CartThatStaysLostForFourAttemptsEndsTheWorkerWithoutARep
     ASSERT_TRUE(Start());
     ASSERT_TRUE(m_window.WaitFor(WM_AGENT_BOUND_COMPUTER_NAME, 1, 5000));
     m_cart->SetButton(KELVO_DRAWER_BUTTON_PRESSED);
+    // The poll's access query still reaches the cart and reads a byte that differs from the
+    // cache the first run cleared; then the cart is lost for the status query. The poll
+    // has a change to report, but the stopping worker must not report it.
+    m_transport->opensBeforeFailing = 1;
     m_transport->failedOpens = 1000;
     const CHandleEx worker = OpenWorker();
     ASSERT_TRUE(m_thread->SetPeriodicMessage(reinterpret_cast<WPARAM>(m_window.Get()), 100));
@@ -283,7 +293,10 @@ TEST_F(AgentThreadTest, CartThatStaysLostForFourAttemptsEndsTheWorkerWithoutARep
     EXPECT_EQ(WAIT_OBJECT_0, worker.Wait(3000));
     m_window.Pump(100);
     EXPECT_EQ(4, m_transport->finds);
+    EXPECT_EQ(2, m_cart->GetRequestCount(KELVO_CMD_QUERY_ACCESS)) << "the start's and the poll's access queries were answered";
     EXPECT_EQ(1u, Reports().size());
+    m_window.Clear();
+    EXPECT_EQ(0, g_liveCounted) << "the report that was not posted was released";
 }
 
 TEST_F(AgentThreadTest, CartThatCannotBeFoundEndsTheWorkerAndANewStartDoesNotBlock)
