@@ -179,7 +179,13 @@ void CKelvoSignOnClient::ResetForDisconnect()
 
 void CKelvoSignOnClient::ReleaseProduct()
 {
-    // The callback holds its own reference to the authentication object; both go now.
+    // The product holds the callback while a prompt is up, and the callback holds the
+    // product: the session ends here (the product lets go of the callback), and the
+    // callback lets go of the product, so that neither keeps the other alive.
+    ResetProduct(m_bAuthenticating);
+    m_bAuthenticating = false;
+    if (m_spCallback)
+        static_cast<ProcessCallback*>(m_spCallback.Get())->ReleaseProduct();
     m_spCallback.Reset();
     m_spAuth.Reset();
 }

@@ -147,6 +147,23 @@ ProcessCallback::ProcessCallback(HWND agentWindow, IUnknown* auth) noexcept
 {
 }
 
+void ProcessCallback::ReleaseProduct()
+{
+    CComPtrEx<IUnknown> product;
+    AcquireSRWLockExclusive(&m_authLock);
+    product = std::move(m_spAuth);
+    ReleaseSRWLockExclusive(&m_authLock);
+    // The product's last reference may go here, outside the lock.
+}
+
+CComPtrEx<IUnknown> ProcessCallback::GetProduct()
+{
+    AcquireSRWLockShared(&m_authLock);
+    CComPtrEx<IUnknown> product = m_spAuth;
+    ReleaseSRWLockShared(&m_authLock);
+    return product;
+}
+
 HRESULT ProcessCallback::QueryInterface(REFIID iid, void** object)
 {
     if (object == nullptr)
@@ -237,7 +254,9 @@ HRESULT ProcessCallback::AuthenticationCompleted(LONG result)
 {
     // The prompt is closed whatever its close answers: the result must reach the window
     // either way, and the window ends the session through the product again.
-    CallComMethod(m_spAuth.Get(), kAuthClosePrompt);
+    const CComPtrEx<IUnknown> product = GetProduct();
+    if (product)
+        CallComMethod(product.Get(), kAuthClosePrompt);
     // The result travels sign-extended, so -1 arrives as wParam -1.
     PostMessageW(m_agentWindow, WM_AGENT_AUTH_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(result)), 0);
     return S_OK;

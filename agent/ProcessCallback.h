@@ -13,6 +13,11 @@ public:
     // QueryInterface takes ownership.
     static ProcessCallback* Create(HWND agentWindow, IUnknown* auth);
 
+    // Drops the reference to the authentication interface. The product holds this callback
+    // while its prompt is up, so the two would keep each other alive: the agent cuts the
+    // link when it lets go of the product. A result reported later closes no prompt.
+    void ReleaseProduct();
+
     // IUnknown: only IUnknown and IProcessCallback are offered, never IDispatch.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -37,7 +42,12 @@ private:
     ProcessCallback(const ProcessCallback&) = delete;
     ProcessCallback& operator=(const ProcessCallback&) = delete;
 
+    // A copy of the authentication interface, taken under the lock: the product may call
+    // on any thread while the agent drops the interface on its own.
+    CComPtrEx<IUnknown> GetProduct();
+
     LONG m_refCount;
     HWND m_agentWindow;
+    SRWLOCK m_authLock = SRWLOCK_INIT;
     CComPtrEx<IUnknown> m_spAuth;
 };

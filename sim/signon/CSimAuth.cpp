@@ -39,6 +39,11 @@ CSimAuth::CSimAuth() : CSimComObject(GetTable(), signonsim::IID_Auth)
 {
 }
 
+CSimAuth::~CSimAuth()
+{
+    EndPrompt();
+}
+
 const CSimComObject::Table& CSimAuth::GetTable()
 {
     static const Table table = [] {
@@ -77,6 +82,8 @@ HRESULT CSimAuth::StartPrompt(Face* face, IUnknown* companion, IUnknown* callbac
 
     std::lock_guard<std::mutex> guard(self->m_lock);
     *session = ++self->m_sessions;
+    // The product keeps the callback it was given for as long as the prompt is up.
+    self->m_callback = CComPtrEx<IUnknown>(callback);
     if (config.m_callback && callback != nullptr)
     {
         auto report = std::make_unique<PendingReport>();
@@ -115,23 +122,28 @@ DWORD CSimAuth::CallbackThread(LPVOID context)
     FreeLibraryAndExitThread(module, 0);
 }
 
-void CSimAuth::CancelPendingReport()
+void CSimAuth::EndPrompt()
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_cancel.Set();
+    CComPtrEx<IUnknown> callback;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_cancel.Set();
+        callback = std::move(m_callback);
+    }
+    // Released outside the lock: the callback's last release may call back into this object.
 }
 
 HRESULT CSimAuth::ClosePrompt(Face* face)
 {
     CSimJournal::Write(L"Auth 9");
-    Self<CSimAuth>(face)->CancelPendingReport();
+    Self<CSimAuth>(face)->EndPrompt();
     return S_OK;
 }
 
 HRESULT CSimAuth::Reset(Face* face)
 {
     CSimJournal::Write(L"Auth 11");
-    Self<CSimAuth>(face)->CancelPendingReport();
+    Self<CSimAuth>(face)->EndPrompt();
     return S_OK;
 }
 

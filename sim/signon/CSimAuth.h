@@ -1,5 +1,6 @@
 #pragma once
 #include "sim/signon/CSimComObject.h"
+#include "common/CComPtrEx.h"
 #include "common/CHandleEx.h"
 #include <mutex>
 
@@ -14,6 +15,7 @@ public:
 
 private:
     CSimAuth();
+    ~CSimAuth() override;
 
     static HRESULT STDMETHODCALLTYPE StartPrompt(Face* face, IUnknown* companion, IUnknown* callback, LONG* session);
     static HRESULT STDMETHODCALLTYPE ClosePrompt(Face* face);
@@ -26,12 +28,16 @@ private:
     static HRESULT STDMETHODCALLTYPE SetText(Face* face, BSTR text);
     static DWORD WINAPI CallbackThread(LPVOID context);
 
-    // Stops a report that has not been made yet.
-    void CancelPendingReport();
+    // Stops a report that has not been made yet and lets go of the callback, as the
+    // product does when its prompt is closed or reset.
+    void EndPrompt();
 
     static const Table& GetTable();
 
     std::mutex m_lock;
     CEventEx m_cancel;  // set when the current prompt goes away
+    // The callback the current prompt was started with, held until the prompt is closed or
+    // reset, or the object goes.
+    CComPtrEx<IUnknown> m_callback;
     LONG m_sessions = 0;
 };

@@ -1,15 +1,27 @@
 #include "sim/signon/CSimComObject.h"
 #include "sim/signon/SimModule.h"
 
+namespace
+{
+LONG g_liveObjects;
+}
+
 CSimComObject::CSimComObject(const Table& table, REFIID iid) noexcept
     : m_face{table.data(), this}, m_iid(iid)
 {
     SimModuleLock();
+    InterlockedIncrement(&g_liveObjects);
 }
 
 CSimComObject::~CSimComObject()
 {
+    InterlockedDecrement(&g_liveObjects);
     SimModuleUnlock();
+}
+
+LONG CSimComObject::LiveCount() noexcept
+{
+    return InterlockedCompareExchange(&g_liveObjects, 0, 0);
 }
 
 ULONG CSimComObject::AddRef() noexcept

@@ -18,6 +18,8 @@ public:
     using Table = std::vector<void*>;
 
     IUnknown* GetInterface() noexcept { return reinterpret_cast<IUnknown*>(&m_face); }
+    // Objects of the stand-in alive in this process, so that a client's leak shows.
+    static LONG LiveCount() noexcept;
     ULONG AddRef() noexcept;
     ULONG Release() noexcept;
 

@@ -121,6 +121,12 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     return factory->QueryInterface(iid, object);
 }
 
+// The product's objects still alive: a client that leaks them keeps this above 0.
+extern "C" LONG STDAPICALLTYPE KelvoSignOnSimLiveObjects()
+{
+    return CSimComObject::LiveCount();
+}
+
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow()
 {
     return InterlockedCompareExchange(&g_locks, 0, 0) == 0 ? S_OK : S_FALSE;

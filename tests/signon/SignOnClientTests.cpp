@@ -253,6 +253,42 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"Idle", false, false, 0, {L"Auth 11"}}),
     [](const ::testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
+// The product holds the callback while its prompt is up and the callback holds the product:
+// however the agent last used them, letting go of the product frees both.
+class SignOnReleaseTest : public SignOnClientTest, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(SignOnReleaseTest, ReleasingTheProductLeavesNoObjectAlive)
+{
+    const std::string state = GetParam();
+    m_world.Configure({state == "PromptOpen" ? L"Callback=0" : L"CallbackDelayMs=50"});
+    ASSERT_EQ(m_client.StartAuthentication(FALSE), S_OK);
+    ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_STARTED, kWaitMs));
+    if (state != "PromptOpen")
+    {
+        ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_RESULT, kWaitMs));
+        m_client.m_bAuthenticating = false;
+        m_client.m_bUserSignedIn = true;
+        if (state == "SessionEnded")
+            m_client.EndSignOnSession(0);
+    }
+    EXPECT_GT(m_world.LiveProductObjects(), 0);
+
+    m_client.ReleaseProduct();
+    EXPECT_TRUE(m_world.WaitForNoProductObjects(kWaitMs)) << m_world.LiveProductObjects() << " objects left";
+
+    // A new start after the release makes a new product object and works as before.
+    m_client.m_bUserSignedIn = false;
+    m_world.Configure({L"Callback=0"});
+    EXPECT_EQ(m_client.StartAuthentication(FALSE), S_OK);
+    m_client.ReleaseProduct();
+    EXPECT_TRUE(m_world.WaitForNoProductObjects(kWaitMs));
+}
+
+INSTANTIATE_TEST_SUITE_P(States, SignOnReleaseTest, ::testing::Values("PromptOpen", "SignedIn", "SessionEnded"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
 TEST_F(SignOnClientTest, EndingBeforeAnyStartTouchesNoProductAndDisconnectResetsIt)
 {
     m_client.m_bUserSignedIn = true;

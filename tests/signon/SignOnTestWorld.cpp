@@ -150,6 +150,22 @@ HRESULT SignOnTestWorld::RegisterProduct()
     return entry ? entry() : HRESULT_FROM_WIN32(GetLastError());
 }
 
+LONG SignOnTestWorld::LiveProductObjects() const
+{
+    using Entry = LONG(STDAPICALLTYPE*)();
+    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(m_product, "KelvoSignOnSimLiveObjects")));
+    return entry ? entry() : -1;
+}
+
+bool SignOnTestWorld::WaitForNoProductObjects(DWORD timeoutMs) const
+{
+    // The stand-in's report thread lets go of its references just before it ends.
+    for (const ULONGLONG end = GetTickCount64() + timeoutMs; LiveProductObjects() != 0; Sleep(20))
+        if (GetTickCount64() > end)
+            return false;
+    return true;
+}
+
 HRESULT SignOnTestWorld::UnregisterProduct()
 {
     using Entry = HRESULT(STDAPICALLTYPE*)();

@@ -42,6 +42,11 @@ public:
     const std::vector<Posted>& PostedMessages() const;
     void ClearPosted();
 
+    // Objects of the stand-in still alive (its own count); -1 when it cannot be asked.
+    LONG LiveProductObjects() const;
+    // Waits until no object of the stand-in is alive; false when some stay past the time.
+    bool WaitForNoProductObjects(DWORD timeoutMs) const;
+
     // The stand-in's journal, one entry per received call.
     std::vector<std::wstring> Journal() const;
     // Log lines handed off so far (after a pump).
