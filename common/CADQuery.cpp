@@ -411,7 +411,8 @@ BOOL CADQuery::CheckEntry(LPCWSTR searchRoot, const CStringEx& rawEntry, Walk& w
     }
 
     CStringEx identity;
-    if (FindGroup(searchRoot, name, identity) == S_OK)
+    const HRESULT group = FindGroup(searchRoot, name, identity);
+    if (group == S_OK)
     {
         Trace(IDS_DIR_TRACE_GROUP_FOUND, domain.GetString(), name.GetString());
         return IsMemberLdap(searchRoot, walk, name, identity);
@@ -419,8 +420,16 @@ BOOL CADQuery::CheckEntry(LPCWSTR searchRoot, const CStringEx& rawEntry, Walk& w
     if (!bare)
         return FALSE;
     // A bare name that is no directory object at all may name a group of this computer.
-    if (ObjectExists(searchRoot, name))
+    // Only a directory that answered "none" says so: while it cannot be asked, a local
+    // group that merely bears the configured name must not open the cart.
+    const HRESULT object = group == S_FALSE ? FindObject(searchRoot, name) : group;
+    if (object == S_OK)
         return FALSE;
+    if (object != S_FALSE)
+    {
+        Trace(IDS_DIR_TRACE_NO_LOCAL_FALLBACK, name.GetString());
+        return FALSE;
+    }
     return CheckLocalGroup(LocalPath(walk.workingDomain, name), walk);
 }
 
@@ -519,17 +528,21 @@ HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx
     return FAILED(hr) ? hr : S_OK;
 }
 
-bool CADQuery::ObjectExists(LPCWSTR searchRoot, const CStringEx& name)
+HRESULT CADQuery::FindObject(LPCWSTR searchRoot, const CStringEx& name)
 {
     const CStringEx escaped = EscapeFilterValue(name);
     CStringEx filter;
     CResourceLoader::Instance().FormatString(filter, IDS_DIR_FILTER_FIND_OBJECT, escaped.GetString(), escaped.GetString());
     LPCWSTR attributes[] = { m_attrName, m_attrDisplayName, m_attrDescription };
     _CObjectExPtr<CADQuerySearchContext> context;
-    if (FAILED(RunSearch(searchRoot, filter, attributes, ARRAYSIZE(attributes), context)))
-        return false;
+    const HRESULT hr = RunSearch(searchRoot, filter, attributes, ARRAYSIZE(attributes), context);
+    if (FAILED(hr))
+        return hr;
     CheckCancel();
-    return context->NextRow() == S_OK;
+    const HRESULT row = context->NextRow();
+    if (row == S_ADS_NOMORE_ROWS)
+        return S_FALSE;
+    return FAILED(row) ? row : S_OK;
 }
 
 BOOL CADQuery::IsMemberLdap(LPCWSTR searchRoot, Walk& walk, const CStringEx& groupLabel, const CStringEx& groupIdentity)

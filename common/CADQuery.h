@@ -80,7 +80,8 @@ private:
     BOOL IsMemberLdap(LPCWSTR searchRoot, Walk& walk, const CStringEx& groupLabel, const CStringEx& groupIdentity);
     BOOL IsMemberWinNT(IADsGroup* group, const CStringEx& groupPath, Walk& walk);
     HRESULT FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx& identity);
-    bool ObjectExists(LPCWSTR searchRoot, const CStringEx& name);
+    // S_OK when some directory object has the name, S_FALSE when none has, or the failure.
+    HRESULT FindObject(LPCWSTR searchRoot, const CStringEx& name);
     HRESULT RunSearch(LPCWSTR searchRoot, const CStringEx& filter, LPCWSTR const* attributes, DWORD count,
                       _CObjectExPtr<CADQuerySearchContext>& context);
     BOOL LookupAdministratorsGroup(CStringEx& name);

@@ -215,6 +215,8 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
         }
         else if (SimEqualNoCase(key, L"delay_ms"))
             m_delayMs = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
+        else if (SimEqualNoCase(key, L"ldap_down"))
+            m_ldapDown = wcstoul(value.c_str(), nullptr, 10) != 0;
         else
             known = false;
         if (!known)

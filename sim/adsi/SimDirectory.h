@@ -42,6 +42,8 @@ struct SimLdapNode
 //   [domain]            dns = hq.example.com / netbios = HQ
 //   [computer]          name = . (this computer) / workgroup = WORKGROUP
 //   [directory]         delay_ms = 0 (wait before every open and every search)
+//                       ldap_down = 1 (the domain's directory cannot be reached; local
+//                       accounts and groups of this computer still answer)
 //   [user NAME]         display = ... / description = ...
 //   [group NAME]        member = NAME (repeatable; a user or a group of the domain)
 //   [local user NAME]
@@ -63,6 +65,8 @@ public:
     const std::wstring& Computer() const noexcept { return m_computer; }
     const std::wstring& Workgroup() const noexcept { return m_workgroup; }
     DWORD DelayMs() const noexcept { return m_delayMs; }
+    // The domain's directory is down: LDAP opens fail, the computer's own accounts answer.
+    bool LdapDown() const noexcept { return m_ldapDown; }
     bool HasDomain() const noexcept { return !m_dns.empty(); }
 
     const SimEntry* Find(const std::wstring& name, bool local) const;
@@ -85,6 +89,7 @@ private:
     std::wstring m_computer;
     std::wstring m_workgroup = L"WORKGROUP";
     DWORD m_delayMs = 0;
+    bool m_ldapDown = false;
     std::vector<SimEntry> m_entries;
 };
 

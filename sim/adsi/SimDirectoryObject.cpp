@@ -142,7 +142,7 @@ HRESULT SimDirectoryObject::Open(const std::wstring& path, IDispatch** out)
 
     if (ldap)
     {
-        if (!directory->HasDomain())
+        if (!directory->HasDomain() || directory->LdapDown())
             return kServerDown;
         std::wstring server;
         const size_t slash = rest.find(L'/');

@@ -195,6 +195,21 @@ TEST_F(DirectoryTest, LocalGroupsNeedNoSearchRoot)
     EXPECT_FALSE(query.IsGroupMember(L"", L"alice", L"HQ", L"Staff"));
 }
 
+// While the domain's directory cannot be reached it cannot say that a name is no group of
+// the domain: a local group that bears the configured name must not open the cart then.
+TEST_F(DirectoryTest, UnreachableDirectoryNeverLetsABareNameFallBackToALocalGroup)
+{
+    UseDirectory(std::wstring(kStandardDirectory) + L"\n[directory]\nldap_down = 1\n");
+    TraceCollector traces;
+    CADQuery query(traces.Window());
+    EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", L"Cart Users"));
+    traces.Pump();
+    EXPECT_TRUE(traces.Contains(L"The directory could not say whether Cart Users exists; it is not taken as a group "
+                                L"of this computer."));
+    // A group written as this computer's own still answers during the outage.
+    EXPECT_TRUE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", (m_computer + L"\\Cart Users").c_str()));
+}
+
 TEST_F(DirectoryTest, DeepNestingIsFollowedToTheEnd)
 {
     // Chain0 holds Chain1 ... Chain11 holds the user: twelve levels.
