@@ -509,23 +509,61 @@ HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx
     const CStringEx escaped = EscapeFilterValue(name);
     CStringEx filter;
     CResourceLoader::Instance().FormatString(filter, IDS_DIR_FILTER_FIND_GROUP, escaped.GetString(), escaped.GetString());
-    LPCWSTR attributes[] = { m_attrIdentity };
+    LPCWSTR attributes[] = { m_attrIdentity, m_attrName };
     _CObjectExPtr<CADQuerySearchContext> context;
     HRESULT hr = RunSearch(searchRoot, filter, attributes, ARRAYSIZE(attributes), context);
     if (FAILED(hr))
         return hr;
-    CheckCancel();
-    hr = context->NextRow();
-    if (hr == S_ADS_NOMORE_ROWS)
+
+    // The filter matches the account name, unique in the domain, or the common name, unique
+    // only within its container: when several groups answer, only the one whose account name
+    // this is may count.
+    int rows = 0;
+    CStringEx first;
+    CStringEx exact;
+    bool hasExact = false;
+    for (;;)
+    {
+        CheckCancel();
+        hr = context->NextRow();
+        if (hr == S_ADS_NOMORE_ROWS)
+            break;
+        CStringEx rowIdentity;
+        if (SUCCEEDED(hr))
+            hr = context->GetString(m_attrIdentity, rowIdentity);
+        if (FAILED(hr))
+        {
+            Trace(IDS_DIR_TRACE_FIND_FAILED, name.GetString(), hr);
+            return hr;
+        }
+        if (++rows == 1)
+            first = rowIdentity;
+        CStringEx accountName;
+        if (!hasExact && SUCCEEDED(context->GetString(m_attrName, accountName)) && SameText(accountName, name))
+        {
+            exact = rowIdentity;
+            hasExact = true;
+        }
+    }
+    if (rows == 0)
     {
         Trace(IDS_DIR_TRACE_GROUP_NOT_FOUND, name.GetString());
         return S_FALSE;
     }
-    if (SUCCEEDED(hr))
-        hr = context->GetString(m_attrIdentity, identity);
-    if (FAILED(hr))
+    if (rows == 1)
+    {
+        identity = first;
+        return S_OK;
+    }
+    Trace(IDS_DIR_TRACE_AMBIGUOUS_GROUP, rows, name.GetString());
+    if (!hasExact)
+    {
+        hr = HRESULT_FROM_WIN32(ERROR_DS_NAME_ERROR_NOT_UNIQUE);
         Trace(IDS_DIR_TRACE_FIND_FAILED, name.GetString(), hr);
-    return FAILED(hr) ? hr : S_OK;
+        return hr;
+    }
+    identity = exact;
+    return S_OK;
 }
 
 HRESULT CADQuery::FindObject(LPCWSTR searchRoot, const CStringEx& name)

@@ -192,6 +192,10 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
                 entry->description = value;
             else if (SimEqualNoCase(key, L"member") && entry->kind == SimEntry::Group && !value.empty())
                 entry->members.push_back(value);
+            else if (SimEqualNoCase(key, L"cn") && !entry->local && !value.empty())
+                entry->commonName = value;
+            else if (SimEqualNoCase(key, L"container") && !entry->local && !value.empty())
+                entry->container = value;
             else
                 known = false;
         }
@@ -287,9 +291,22 @@ std::wstring SimDirectory::DomainDn() const
     return dn;
 }
 
+namespace
+{
+const std::wstring& CommonNameOf(const SimEntry& entry)
+{
+    return entry.commonName.empty() ? entry.name : entry.commonName;
+}
+
+std::wstring ContainerOf(const SimEntry& entry)
+{
+    return entry.container.empty() ? std::wstring(L"Users") : entry.container;
+}
+}
+
 std::wstring SimDirectory::DnOf(const SimEntry& entry) const
 {
-    return L"CN=" + EscapeRdn(entry.name) + L",CN=Users," + DomainDn();
+    return L"CN=" + EscapeRdn(CommonNameOf(entry)) + L",CN=" + EscapeRdn(ContainerOf(entry)) + L"," + DomainDn();
 }
 
 std::vector<SimLdapNode> SimDirectory::LdapNodes() const
@@ -299,6 +316,15 @@ std::vector<SimLdapNode> SimDirectory::LdapNodes() const
         return nodes;
     nodes.push_back({ SimLdapNode::Domain, nullptr, DomainDn() });
     nodes.push_back({ SimLdapNode::Container, nullptr, L"CN=Users," + DomainDn() });
+    for (const SimEntry& e : m_entries)
+    {
+        const std::wstring container = L"CN=" + EscapeRdn(ContainerOf(e)) + L"," + DomainDn();
+        bool known = e.local;
+        for (const SimLdapNode& n : nodes)
+            known = known || SimEqualNoCase(n.dn, container);
+        if (!known)
+            nodes.push_back({ SimLdapNode::Container, nullptr, container });
+    }
     for (const SimEntry& e : m_entries)
         if (!e.local)
             nodes.push_back({ SimLdapNode::Account, &e, DnOf(e) });
@@ -331,8 +357,9 @@ std::vector<SimAttribute> SimDirectory::Attributes(const SimLdapNode& node) cons
     if (node.type == SimLdapNode::Container)
     {
         a.push_back({ L"objectClass", ADSTYPE_CASE_IGNORE_STRING, { L"top", L"container" } });
-        a.push_back({ L"name", ADSTYPE_CASE_IGNORE_STRING, { L"Users" } });
-        a.push_back({ L"cn", ADSTYPE_CASE_IGNORE_STRING, { L"Users" } });
+        const std::wstring rdn = node.dn.substr(3, node.dn.find(L',') - 3);
+        a.push_back({ L"name", ADSTYPE_CASE_IGNORE_STRING, { rdn } });
+        a.push_back({ L"cn", ADSTYPE_CASE_IGNORE_STRING, { rdn } });
         return a;
     }
 
@@ -341,8 +368,8 @@ std::vector<SimAttribute> SimDirectory::Attributes(const SimLdapNode& node) cons
         a.push_back({ L"objectClass", ADSTYPE_CASE_IGNORE_STRING, { L"top", L"group" } });
     else
         a.push_back({ L"objectClass", ADSTYPE_CASE_IGNORE_STRING, { L"top", L"person", L"organizationalPerson", L"user" } });
-    a.push_back({ L"cn", ADSTYPE_CASE_IGNORE_STRING, { e.name } });
-    a.push_back({ L"name", ADSTYPE_CASE_IGNORE_STRING, { e.name } });
+    a.push_back({ L"cn", ADSTYPE_CASE_IGNORE_STRING, { CommonNameOf(e) } });
+    a.push_back({ L"name", ADSTYPE_CASE_IGNORE_STRING, { CommonNameOf(e) } });
     a.push_back({ L"sAMAccountName", ADSTYPE_CASE_IGNORE_STRING, { e.name } });
     if (!e.displayName.empty())
         a.push_back({ L"displayName", ADSTYPE_CASE_IGNORE_STRING, { e.displayName } });

@@ -15,6 +15,10 @@ struct SimEntry
     std::wstring name;
     std::wstring displayName;
     std::wstring description;
+    // Domain accounts: the common name and the container below the domain, when they are not
+    // the account name and Users. Common names are unique only within their container.
+    std::wstring commonName;
+    std::wstring container;
     // Members as written in the data file: "name" (same scope as the group) or "DOMAIN\name".
     std::vector<std::wstring> members;
 };
@@ -45,6 +49,8 @@ struct SimLdapNode
 //                       ldap_down = 1 (the domain's directory cannot be reached; local
 //                       accounts and groups of this computer still answer)
 //   [user NAME]         display = ... / description = ...
+//                       cn = ... / container = ... (domain accounts: the common name and the
+//                       container below the domain, by default NAME and Users)
 //   [group NAME]        member = NAME (repeatable; a user or a group of the domain)
 //   [local user NAME]
 //   [local group NAME]  member = NAME (local) or member = DOMAIN\NAME (domain account);

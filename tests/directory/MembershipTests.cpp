@@ -210,6 +210,43 @@ TEST_F(DirectoryTest, UnreachableDirectoryNeverLetsABareNameFallBackToALocalGrou
     EXPECT_TRUE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", (m_computer + L"\\Cart Users").c_str()));
 }
 
+// A group's common name is unique only within its container: two groups may answer to one
+// name, and only the one whose account name it is counts.
+TEST_F(DirectoryTest, GroupNameThatSeveralGroupsAnswerToMeansTheOneWithThatAccountName)
+{
+    // The groups that only share the name come first, where the first answer would be taken.
+    UseDirectory(LR"([domain]
+dns = hq.example.com
+[user alice]
+[user mallory]
+[group Pharmacy Temps]
+cn = Pharmacy
+container = Contractors
+member = mallory
+[group Pharmacy]
+member = alice
+[group Night Shift A]
+cn = Night Shift
+container = Ward A
+member = alice
+[group Night Shift B]
+cn = Night Shift
+container = Ward B
+member = alice
+)");
+    TraceCollector traces;
+    CADQuery query(traces.Window());
+    EXPECT_TRUE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", L"Pharmacy"));
+    EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), L"mallory", L"HQ", L"HQ\\Pharmacy"));
+    traces.Pump();
+    EXPECT_TRUE(traces.Contains(L"2 groups answer to the name Pharmacy"));
+    // The group's own account name still finds it alone.
+    EXPECT_TRUE(query.IsGroupMember(m_root.c_str(), L"mallory", L"HQ", L"Pharmacy Temps"));
+    // A name that is no group's account name, only the common name of two, decides nothing.
+    EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", L"HQ\\Night Shift"));
+    EXPECT_TRUE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", L"Night Shift B"));
+}
+
 TEST_F(DirectoryTest, DeepNestingIsFollowedToTheEnd)
 {
     // Chain0 holds Chain1 ... Chain11 holds the user: twelve levels.
