@@ -20,6 +20,7 @@ description = Ward nurse
 [user frank]
 [user *]
 [user back\slash]
+[user Ward Desk]
 
 [group Staff]
 description = Nursing staff
@@ -59,6 +60,8 @@ member = HelperTeam
 member = helper
 [local group Cart Users]
 member = kiosk
+member = HQ\alice
+[local group Ward Desk]
 member = HQ\alice
 [local group LoopA]
 member = LoopB

@@ -11,6 +11,7 @@
 //   Backslashers: the user named back\slash
 //   local Administrators: kiosk, HQ\Domain Admins, Helpers > HelperTeam: helper
 //   local Cart Users: kiosk, HQ\alice                 local LoopA <-> LoopB
+//   local Ward Desk: HQ\alice, named like the domain user Ward Desk
 extern const wchar_t kStandardDirectory[];
 
 // Per-case world: COM, the resource library, the registered stand-in provider, a data

@@ -67,6 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Domain accounts in local groups of this computer.
         ListCase{ L"DomainUserInLocalGroupByComputerPrefix", L"alice", L"HQ", L"COMPUTER\\Cart Users", true },
         ListCase{ L"BareNameFallsBackToLocalGroup", L"alice", L"HQ", L"Cart Users", true },
+        // Only a bare name that is no directory object at all is a local group.
+        ListCase{ L"DomainPrefixedNameTheDirectoryLacksIsNeverALocalGroup", L"alice", L"HQ", L"HQ\\Cart Users", false },
+        ListCase{ L"BareNameOfADirectoryUserIsNotALocalGroup", L"alice", L"HQ", L"Ward Desk", false },
         ListCase{ L"DomainUserNotInLocalGroup", L"bob", L"HQ", L"Cart Users", false },
         ListCase{ L"DomainUserThroughDomainGroupInLocalGroup", L"dave", L"HQ", L"COMPUTER\\Administrators", true },
         // A local account is checked against local groups only.
