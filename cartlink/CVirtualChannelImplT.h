@@ -94,10 +94,11 @@ public:
         if (!known || exitCode != 0)
             return FALSE;
 
-        // The data follows the header and ends with the packet buffer.
-        if (buffer && size && m_packetSize > PacketHeaderSize)
+        // The data follows the header and ends with what this packet brought: the rest of the
+        // buffer may still hold bytes of an earlier, longer packet.
+        if (buffer && size && m_received > PacketHeaderSize)
         {
-            const DWORD available = m_packetSize - PacketHeaderSize;
+            const DWORD available = m_received - PacketHeaderSize;
             memcpy(buffer, m_packet.data() + PacketHeaderSize, size < available ? size : available);
         }
         return TRUE;
@@ -118,6 +119,7 @@ public:
         memset(m_packet.data(), 0, m_packet.size() < PacketHeaderSize ? m_packet.size() : PacketHeaderSize);
 
         DWORD count = 0;
+        m_received = 0;
         SetLastError(ERROR_SUCCESS);
         DWORD result = ERROR_SUCCESS;
         if (!m_channel.ReadEx(stop, m_packet.data(), m_packetSize, &count))
@@ -128,6 +130,8 @@ public:
         }
         if (stop.IsSet())
             result = ERROR_CANCELLED;
+        if (result == ERROR_SUCCESS)
+            m_received = count < m_packetSize ? count : m_packetSize;
 
         // The buffer keeps saying what was last sent, so a later read can report it again.
         if (GetField(TypeOffset) == 0 && m_packet.size() >= PacketHeaderSize)
@@ -166,6 +170,7 @@ private:
         m_open = 0;
         std::vector<BYTE>().swap(m_packet);
         m_packetSize = 0;
+        m_received = 0;
     }
 
     // Header fields are little-endian; a field beyond a short buffer reads as 0.
@@ -188,5 +193,7 @@ private:
     CEventEx m_readerStop;
     std::vector<BYTE> m_packet;
     WORD m_packetSize = 0;
+    // Bytes the last read brought, header included; written by the reader, read after it ended.
+    DWORD m_received = 0;
     CStringEx m_channelName;
 };

@@ -263,6 +263,27 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyCase{ 8, "Reply=08 00 02 00 02 00 41 42", 14, 2 }, // the packet is smaller
                       CopyCase{ 6, "Reply=06 00 02 00 00 00", 14, 0 }));     // a header alone
 
+TEST_F(CitrixChannel, GetDataHandsOverOnlyWhatTheLastPacketBrought)
+{
+    Endpoint({ "PacketSize=64", ReplyOf20 });
+    auto channel = Open(m_window.Handle());
+    ASSERT_TRUE(channel && channel->Ping());
+    ExpectNotification(2, 14);
+    BYTE data[32];
+    ASSERT_TRUE(channel->GetData(data, sizeof(data)));
+
+    // A shorter reply in the same buffer: the bytes of the first reply after it stay behind.
+    Endpoint({ "PacketSize=64", "Reply=08 00 02 00 02 00 61 62" });
+    ASSERT_TRUE(channel->Ping());
+    ExpectNotification(2, 2);
+    memset(data, 0xCC, sizeof(data));
+    ASSERT_TRUE(channel->GetData(data, sizeof(data)));
+    EXPECT_EQ('a', data[0]);
+    EXPECT_EQ('b', data[1]);
+    for (DWORD i = 2; i < sizeof(data); ++i)
+        ASSERT_EQ(0xCC, data[i]) << "byte " << i << " came from an earlier packet";
+}
+
 TEST_F(CitrixChannel, ReleasingTheChannelWhileTheReaderWaitsEndsTheReaderAndFreesTheLibrary)
 {
     Endpoint({ "PacketSize=64" });
