@@ -78,6 +78,29 @@ CStringEx MakeDayFileName(const CStringEx& prefix, DWORD sessionNumber, const SY
     return name;
 }
 
+// Whether a file name is one of the logger's own day files: the prefix, an eight-digit date,
+// an optional session part ("S" and digits) and ".log". Another program's files may start
+// with the same prefix ("KelvoAgentConfig..." next to "KelvoAgent...") and are not ours.
+bool IsOwnDayFileName(const CStringEx& prefix, LPCWSTR name)
+{
+    const size_t prefixLength = static_cast<size_t>(prefix.GetLength());
+    if (_wcsnicmp(name, prefix.GetString(), prefixLength) != 0)
+        return false;
+    const wchar_t* rest = name + prefixLength;
+    for (int i = 0; i < 8; ++i, ++rest)
+        if (!iswdigit(*rest))
+            return false;
+    if (*rest == L'S' || *rest == L's')
+    {
+        ++rest;
+        if (!iswdigit(*rest))
+            return false;
+        while (iswdigit(*rest))
+            ++rest;
+    }
+    return _wcsicmp(rest, L".log") == 0;
+}
+
 // The text as the runtime can write it in the locale's narrow code page: a character that
 // page lacks would make the runtime stop writing there, losing the rest of the line and its
 // line break, so it becomes '?'.
@@ -158,7 +181,8 @@ private:
             return;
         do
         {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && todaysFile.CompareNoCase(entry.cFileName) != 0)
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsOwnDayFileName(m_prefix, entry.cFileName) &&
+                todaysFile.CompareNoCase(entry.cFileName) != 0)
                 DeleteIfOlder(entry.cFileName, cutoff);
             if (m_stopEvent.IsSet())
                 return;

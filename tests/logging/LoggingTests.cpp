@@ -494,14 +494,18 @@ protected:
         LoggingTest::SetUp();
         ASSERT_EQ(S_OK, Start(2, 0));
         m_other = UniqueName(L"OtherT");
-        MakeFile(Path(L"old31.log"), 31);
-        MakeFile(Path(L"old30.log"), 30);
-        MakeFile(Path(L"fresh.log"), 0);
+        MakeFile(Path(L"20010131S03.log"), 31);
+        MakeFile(Path(L"20010130.log"), 30);
+        MakeFile(Path(L"20010101S02.log"), 0);
         MakeFile(m_log.GetFilePath(), 400);
-        MakeFile(Path(L"busy.log"), 40);
+        MakeFile(Path(L"20010102.log"), 40);
         MakeFile(m_logFolder + L"\\" + m_other + L"old.log", 40);
-        ASSERT_TRUE(CreateDirectoryW(Path(L"folder.log"), nullptr));
-        AgeFile(Path(L"folder.log"), 40, FILE_FLAG_BACKUP_SEMANTICS);
+        // Another program whose name starts with ours, and files of ours in no day-file form.
+        MakeFile(Path(L"Config20010103.log"), 40);
+        MakeFile(Path(L"Config.log"), 40);
+        MakeFile(Path(L"2001013.log"), 40);
+        ASSERT_TRUE(CreateDirectoryW(Path(L"20010104.log"), nullptr));
+        AgeFile(Path(L"20010104.log"), 40, FILE_FLAG_BACKUP_SEMANTICS);
     }
     void TearDown() override
     {
@@ -518,18 +522,21 @@ TEST_F(LoggingCleanupTest, FilesOlderThanTheRetentionAreDeletedAtStart)
     const CStringEx today = m_log.GetFilePath();
     {
         // A file someone holds open without sharing cannot be looked at and stays.
-        CFileHandleEx busy(CreateFileW(Path(L"busy.log"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CFileHandleEx busy(CreateFileW(Path(L"20010102.log"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(busy.IsValid());
         ASSERT_EQ(S_OK, Start(2, 30));
         ASSERT_TRUE(m_log.WaitForCleanup(20000));
     }
-    EXPECT_FALSE(FileExists(Path(L"old31.log")));
-    EXPECT_TRUE(FileExists(Path(L"old30.log")));
-    EXPECT_TRUE(FileExists(Path(L"fresh.log")));
+    EXPECT_FALSE(FileExists(Path(L"20010131S03.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010130.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010101S02.log")));
     EXPECT_TRUE(FileExists(today)) << "today's file stays whatever its creation date";
-    EXPECT_TRUE(FileExists(Path(L"busy.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010102.log")));
     EXPECT_TRUE(FileExists(m_logFolder + L"\\" + m_other + L"old.log")) << "other programs' files stay";
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Path(L"folder.log")));
+    EXPECT_TRUE(FileExists(Path(L"Config20010103.log"))) << "a program whose name starts with ours keeps its files";
+    EXPECT_TRUE(FileExists(Path(L"Config.log")));
+    EXPECT_TRUE(FileExists(Path(L"2001013.log")));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Path(L"20010104.log")));
 }
 
 TEST_F(LoggingCleanupTest, RetentionZeroNeverDeletes)
@@ -540,14 +547,14 @@ TEST_F(LoggingCleanupTest, RetentionZeroNeverDeletes)
     m_log.SetRetentionDays(0);
     ASSERT_TRUE(m_log.WaitForCleanup(20000));
     Sleep(200);
-    EXPECT_TRUE(FileExists(Path(L"old31.log")));
-    EXPECT_TRUE(FileExists(Path(L"old30.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010131S03.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010130.log")));
 
     // Switching the retention on later starts a pass at once.
     m_log.SetRetentionDays(30);
     ASSERT_TRUE(m_log.WaitForCleanup(20000));
-    EXPECT_FALSE(FileExists(Path(L"old31.log")));
-    EXPECT_TRUE(FileExists(Path(L"old30.log")));
+    EXPECT_FALSE(FileExists(Path(L"20010131S03.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010130.log")));
 }
 
 // A retention read from settings as a negative number arrives as a huge one: it keeps every
@@ -560,10 +567,10 @@ TEST_P(LoggingLongRetentionTest, RetentionBeyondAnyFileDateDeletesNothing)
 {
     ASSERT_EQ(S_OK, Start(2, GetParam()));
     ASSERT_TRUE(m_log.WaitForCleanup(20000));
-    EXPECT_TRUE(FileExists(Path(L"old31.log")));
-    EXPECT_TRUE(FileExists(Path(L"old30.log")));
-    EXPECT_TRUE(FileExists(Path(L"fresh.log")));
-    EXPECT_TRUE(FileExists(Path(L"busy.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010131S03.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010130.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010101S02.log")));
+    EXPECT_TRUE(FileExists(Path(L"20010102.log")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Days, LoggingLongRetentionTest, ::testing::Values(0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, 36500u),
