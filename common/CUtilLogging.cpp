@@ -78,6 +78,19 @@ CStringEx MakeDayFileName(const CStringEx& prefix, DWORD sessionNumber, const SY
     return name;
 }
 
+// Exclusive hold of a slim lock for the length of a scope.
+class SrwHold
+{
+public:
+    explicit SrwHold(SRWLOCK& lock) noexcept : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~SrwHold() { ReleaseSRWLockExclusive(&m_lock); }
+    SrwHold(const SrwHold&) = delete;
+    SrwHold& operator=(const SrwHold&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 // Whether a file name is one of the logger's own day files: the prefix, an eight-digit date,
 // an optional session part ("S" and digits) and ".log". Another program's files may start
 // with the same prefix ("KelvoAgentConfig..." next to "KelvoAgent...") and are not ours.
@@ -633,11 +646,11 @@ DWORD CUtilLogging::ReportEventRes(WORD type, UINT stringId, ...)
 DWORD CUtilLogging::ReportEventText(WORD type, const CStringEx& text)
 {
     OutputDebugStringW(text);
+    // The event log is where a program reports what it cannot log, a writer lock that never
+    // comes free among it: the source name has a lock of its own.
     CStringEx sourceName;
     {
-        CMutexAcquire lock(m_lock);
-        if (!lock.IsAcquired())
-            return ERROR_TIMEOUT;
+        const SrwHold hold(m_eventSourceLock);
         sourceName = m_eventSource;
     }
     // The source is registered for this one event only.
@@ -658,9 +671,10 @@ void CUtilLogging::SetSessionNumber(DWORD sessionNumber)
 
 void CUtilLogging::SetEventSourceName(LPCWSTR name)
 {
-    CMutexAcquire lock(m_lock);
-    if (lock.IsAcquired() && name != nullptr && *name != L'\0')
-        m_eventSource = name;
+    if (name == nullptr || *name == L'\0')
+        return;
+    const SrwHold hold(m_eventSourceLock);
+    m_eventSource = name;
 }
 
 void CUtilLogging::SetRetentionDays(DWORD retentionDays)

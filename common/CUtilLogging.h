@@ -89,6 +89,7 @@ private:
     __int64 m_lastCleanupStart = 0;
 
     std::atomic<DWORD> m_handOffThread{ 0 };
+    SRWLOCK m_eventSourceLock = SRWLOCK_INIT;  // guards the event source name alone
     CStringEx m_eventSource;
     CStringEx m_deniedFolder;
 };

@@ -657,4 +657,34 @@ TEST_F(LoggingTest, EventReportGoesToDebugOutputAndTheEventLogWhateverTheLevel)
     // Event reports never go to the log file.
     EXPECT_EQ(0, CountOf(Contents(), "K-17"));
 }
+
+// The event log is the fallback for what cannot be logged, also when the reason is a writer
+// lock that does not come free.
+TEST_F(LoggingTest, EventReportDoesNotWaitForTheWriterLock)
+{
+    ASSERT_EQ(S_OK, Start(1));
+    m_log.SetEventSourceName(L"KelvoLoggingTests");
+    std::promise<void> held;
+    std::atomic<bool> release{ false };
+    std::thread holder([&] {
+        CMutexAcquire lock(m_log.GetWriterLock());
+        held.set_value();
+        while (!release)
+            Sleep(10);
+    });
+    held.get_future().wait();
+
+    const ULONGLONG before = GetTickCount64();
+    const DWORD logged = m_log.Log(1, L"%s\n", L"blocked line");
+    const DWORD reported = m_log.ReportEvent(EVENTLOG_ERROR_TYPE, L"%s\n", L"the log is blocked");
+    const DWORD reportedRes = m_log.ReportEventRes(EVENTLOG_ERROR_TYPE, IDS_LOG_FALLBACK_TIMESTAMP, 1, 2, 2027, 3, 4, 5, 6);
+    const ULONGLONG took = GetTickCount64() - before;
+    release = true;
+    holder.join();
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), logged);
+    EXPECT_EQ(0u, reported);
+    EXPECT_EQ(0u, reportedRes);
+    EXPECT_LT(took, 5000u);
+}
 }
