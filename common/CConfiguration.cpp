@@ -19,6 +19,13 @@ bool FileExists(const CStringEx& path)
 {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
+
+CConfiguration::KnownFolderFn g_knownFolderPath = &SHGetKnownFolderPath;
+}
+
+void CConfiguration::SetKnownFolderPath(KnownFolderFn knownFolderPath)
+{
+    g_knownFolderPath = knownFolderPath ? knownFolderPath : &SHGetKnownFolderPath;
 }
 
 CConfiguration::CConfiguration()
@@ -75,8 +82,8 @@ void CConfiguration::LoadDocument(LPCWSTR path)
 }
 
 // Puts the path of the file to load into path: the shared program-data copy when there is
-// one, otherwise the one beside the program. Throws 2 when neither exists and 87 when a
-// folder name cannot be loaded.
+// one, otherwise the one beside the program. Throws 2 when neither exists, 87 when a folder
+// name cannot be loaded, and the failure when the program-data folder cannot be resolved.
 void CConfiguration::FindFile(LPCWSTR name, CStringEx& path)
 {
     CStringEx folder, programFile;
@@ -87,13 +94,16 @@ void CConfiguration::FindFile(LPCWSTR name, CStringEx& path)
     const bool hasDot = ownFile || wcschr(name, L'.') != nullptr;
     const wchar_t* suffix = hasDot ? L".config" : L".exe.config";
 
+    // Without the shared folder there is no first place to look: the folder levels alone
+    // would name a folder at the root of the current drive, where any user may plant a file.
     CTaskMemEx programData;
-    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr,
-                                            reinterpret_cast<PWSTR*>(programData.Put()));
-    if (SUCCEEDED(hr))
-        path = static_cast<const wchar_t*>(programData.Get());
-    else
+    const HRESULT hr = g_knownFolderPath(FOLDERID_ProgramData, 0, nullptr, reinterpret_cast<PWSTR*>(programData.Put()));
+    if (FAILED(hr) || programData.Get() == nullptr)
+    {
         CUtilLogging::Instance().LogRes(2, IDS_CFG_FILE_NOT_FOUND, hr, path.GetString());
+        ThrowIfFailed(FAILED(hr) ? hr : E_FAIL);
+    }
+    path = static_cast<const wchar_t*>(programData.Get());
 
     for (UINT levelId : {IDS_DATA_FOLDER_COMPANY, IDS_DATA_FOLDER_PRODUCT, IDS_DATA_FOLDER_PROGRAM})
     {

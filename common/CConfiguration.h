@@ -1,6 +1,7 @@
 #pragma once
 #include "common/CStringEx.h"
 #include "common/IObjectExEnumerator.h"
+#include <shlobj.h>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,6 +44,12 @@ public:
     BOOL IsLoaded() const noexcept { return m_loaded != 0; }
     // The full path of the loaded file; empty when nothing is loaded.
     const CStringEx& GetPath() const noexcept { return m_path; }
+
+    // Run-time seam: the call that resolves the shared program-data folder
+    // (SHGetKnownFolderPath with its arguments), so that tests can make it fail. Null
+    // restores SHGetKnownFolderPath.
+    using KnownFolderFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path);
+    static void SetKnownFolderPath(KnownFolderFn knownFolderPath);
 
 protected:
     // The entry element for the key, or null. The first entry with that key in file order,

@@ -132,3 +132,56 @@ TEST_F(ConfigLocation, ANullNameLoadsTheProgramsOwnFile)
     EXPECT_TRUE(config.GetValue(L"where", text));
     EXPECT_EQ("own", Utf8(text));
 }
+
+namespace
+{
+HRESULT WINAPI NoProgramDataFolder(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path)
+{
+    *path = nullptr;
+    return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+}
+
+// Without the shared folder, its three levels alone would name a folder at the root of the
+// current drive, where any user may create folders and plant a file that grants everyone.
+TEST_F(ConfigLocation, WithoutTheProgramDataFolderNothingIsLoaded)
+{
+    CTaskMemEx programData;
+    ASSERT_EQ(S_OK, SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, reinterpret_cast<PWSTR*>(programData.Put())));
+    const CStringEx levels = m_dataFolder.Mid(static_cast<int>(wcslen(static_cast<const wchar_t*>(programData.Get()))));
+    wchar_t saved[MAX_PATH] = {};
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, saved));
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
+    const CStringEx planted = Concat(L"C:", levels);
+    const int made = SHCreateDirectoryExW(nullptr, planted, nullptr);
+    ASSERT_TRUE(made == ERROR_SUCCESS || made == ERROR_ALREADY_EXISTS) << made;
+    const CStringEx name = UniqueName(L"KvRoot");
+    const CStringEx fileName = Concat(name, L".exe.config");
+    Write(planted, fileName, "planted");
+    Write(m_programFolder, fileName, "program");
+
+    CConfiguration::SetKnownFolderPath(&NoProgramDataFolder);
+    CConfiguration config;
+    const CLogMark mark;
+    const BOOL loaded = config.Load(name);
+    CConfiguration::SetKnownFolderPath(nullptr);
+    SetCurrentDirectoryW(saved);
+
+    EXPECT_FALSE(loaded) << "loaded " << Utf8(config.GetPath());
+    CStringEx text;
+    EXPECT_FALSE(config.GetValue(L"where", text));
+    EXPECT_TRUE(text.IsEmpty());
+    const std::string log = mark.NewText();
+    EXPECT_NE(std::string::npos,
+              log.find("Configuration file lookup failed (" + std::to_string(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) + ")"))
+        << log;
+
+    // The planted file and its folders go; folders other tests use stay.
+    DeleteFileW(Concat(Concat(planted, L"\\"), fileName));
+    for (CStringEx folder = planted; folder.GetLength() > 3; folder = folder.Left(folder.ReverseFind(L'\\')))
+        RemoveDirectoryW(folder);
+
+    // With the folder back the program-data rule applies again.
+    ASSERT_TRUE(config.Load(name));
+    EXPECT_EQ(Utf8(Concat(Concat(m_programFolder, L"\\"), fileName)), Utf8(config.GetPath()));
+}
