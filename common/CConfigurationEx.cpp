@@ -187,7 +187,14 @@ _CObjectExPtr<CXMLDOMNodeEx> CConfigurationEx::FindOrAddEntry(LPCWSTR key)
         return entry;
     entry = section->AppendChild(m_entryName);
     ThrowFailIf(!entry);
-    ThrowIfFailed(entry->SetAttribute(m_keyAttributeName, key));
+    const HRESULT keyed = entry->SetAttribute(m_keyAttributeName, key);
+    if (FAILED(keyed))
+    {
+        // An entry without its key could never be found again, yet would be saved: it goes.
+        // Should even the removal fail, the failure reported is the key's.
+        section->RemoveChild(*entry);
+        ThrowIfFailed(keyed);
+    }
     AddToIndex(key, entry);
     return entry;
 }

@@ -108,10 +108,29 @@ long CXMLDOMNodeEx::GetAttributeNumber(UINT nameId, long def)
     return ToNumber(GetAttribute(nameId), def);
 }
 
+namespace
+{
+// Whether a text may name an element or an attribute. MSXML on Windows refuses other names;
+// Wine's writes them out as they are and so makes a document that no parser reads again.
+bool IsXmlName(LPCWSTR name)
+{
+    if (name == nullptr || *name == L'\0')
+        return false;
+    if (!(iswalpha(*name) || *name == L'_' || *name == L':' || *name >= 0xC0))
+        return false;
+    for (const wchar_t* c = name + 1; *c; ++c)
+        if (!(iswalnum(*c) || *c == L'.' || *c == L'-' || *c == L'_' || *c == L':' || *c >= 0xB7))
+            return false;
+    return true;
+}
+}
+
 HRESULT CXMLDOMNodeEx::SetAttribute(LPCWSTR name, LPCWSTR value)
 {
     if (!name)
         return E_FAIL;
+    if (!IsXmlName(name))
+        return E_INVALIDARG;
     CComPtrEx<IXMLDOMElement> element;
     const HRESULT hr = m_node.QueryInterface(KelvoMsxml::IidXmlDomElement, element);
     if (FAILED(hr))
@@ -159,7 +178,7 @@ HRESULT CXMLDOMNodeEx::SetChildText(LPCWSTR xpath, LPCWSTR text)
 
 _CObjectExPtr<CXMLDOMNodeEx> CXMLDOMNodeEx::AppendChild(LPCWSTR name)
 {
-    if (!m_node || !m_document || !name)
+    if (!m_node || !m_document || !IsXmlName(name))
         return nullptr;
     CVariantEx type;
     type.vt = VT_I4;

@@ -379,3 +379,39 @@ TEST_F(Configuration, LookupsFollowAddedEntriesAndReplacedDocuments)
     EXPECT_FALSE(m_config.GetValue(L"later", text));
     EXPECT_TRUE(m_config.GetValue(L"other", text));
 }
+
+namespace
+{
+// A configuration whose key attribute name could not be loaded: the failure text stands in
+// its place, and no XML attribute may bear that name.
+class CConfigWithoutKeyName : public CConfigurationEx
+{
+public:
+    CConfigWithoutKeyName() { m_keyAttributeName = L"String (476) failed to load."; }
+};
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+}
+
+TEST_F(Configuration, AnEntryWhoseKeyCannotBeSetIsNotLeftHalfMadeNorSaved)
+{
+    Open("<add key=\"a\"><value>1</value></add>");
+    CConfigWithoutKeyName config;
+    ASSERT_EQ(S_OK, config.LoadFile(m_path));
+    EXPECT_TRUE(FAILED(config.SetValue(L"new", L"v")));
+    EXPECT_TRUE(FAILED(config.SetList(L"list", {CStringEx(L"x"), CStringEx(L"y")})));
+
+    CStringEx xml;
+    ASSERT_EQ(S_OK, config.GetXml(xml));
+    EXPECT_EQ(1u, CountOf(Utf8(xml), "<add")) << Utf8(xml);
+    ASSERT_EQ(S_OK, config.Save());
+    const std::string saved = ReadBytes(m_path);
+    EXPECT_EQ(1u, CountOf(saved, "<add")) << saved;
+    EXPECT_EQ(std::string::npos, saved.find("failed to load")) << saved;
+}
