@@ -39,9 +39,24 @@ public:
     HANDLE GetHandle() const noexcept { return m_shared ? m_shared->Get() : INVALID_HANDLE_VALUE; }
     bool IsValid() const noexcept { return IsValidHandleEx(GetHandle()); }
 
+    // A handle whose owner cannot be made (out of memory) is closed before the failure
+    // leaves, so that it is never lost.
     void Attach(HANDLE handle)
     {
-        m_shared = IsValidHandleEx(handle) ? MakeObjectEx<_HandleEx>(handle) : nullptr;
+        if (!IsValidHandleEx(handle))
+        {
+            m_shared = nullptr;
+            return;
+        }
+        try
+        {
+            m_shared = MakeObjectEx<_HandleEx>(handle);
+        }
+        catch (...)
+        {
+            CloseHandle(handle);
+            throw;
+        }
     }
     // Drops this copy's share; the handle closes when no other copy holds it.
     void Close() noexcept { m_shared.Reset(); }

@@ -1,7 +1,28 @@
 // One exchange with the cart over the transport, against the simulated cart: every result
 // code of an exchange, the time limits and the stop event.
 #include "CartLinkTestSupport.h"
+#include <cstdlib>
+#include <new>
 #include <thread>
+
+namespace
+{
+// Allocation failure on demand: the next allocation of this size on this thread fails.
+std::atomic<size_t> g_failAllocationOf{0};
+std::atomic<DWORD> g_failOnThread{0};
+}
+
+void* operator new(std::size_t size)
+{
+    if (size == g_failAllocationOf.load() && GetCurrentThreadId() == g_failOnThread.load())
+    {
+        g_failAllocationOf = 0;
+        throw std::bad_alloc();
+    }
+    if (void* block = std::malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
 
 namespace
 {
@@ -264,4 +285,29 @@ TEST_F(TransportTest, OverlappingExchangesOfTwoThreadsEachGetTheirOwnAnswer)
     ASSERT_TRUE(slowStarted);
     EXPECT_EQ(0u, slowResult.load());
     EXPECT_EQ(0x42, slowAccess.load());
+}
+
+// A plain file stands for the device: a handle left open keeps anyone from opening it alone.
+TEST_F(TransportTest, DeviceHandleIsClosedWhenItsWrapperCannotBeMade)
+{
+    wchar_t folder[MAX_PATH] = {};
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+    std::wstring path = folder;
+    path += L"KelvoTransportHandleTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64()) + L".bin";
+    CHandleEx created(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(created.IsValid());
+    created.Close();
+
+    g_failOnThread = GetCurrentThreadId();
+    g_failAllocationOf = sizeof(_HandleEx);
+    const CHandleEx device = m_transport->Open(path.c_str());
+    const bool failed = g_failAllocationOf.exchange(0) == 0;
+    ASSERT_TRUE(failed) << "the wrapper was made without the failing allocation";
+    EXPECT_FALSE(device.IsValid());
+
+    CHandleEx alone(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(alone.IsValid()) << "the device handle was left open (error " << GetLastError() << ")";
+    alone.Close();
+    DeleteFileW(path.c_str());
 }
