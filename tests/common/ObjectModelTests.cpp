@@ -28,6 +28,13 @@ public:
 class CUnrelated : public CObjectEx
 {
 };
+
+// Not a CTrackedChild, but counted the same way.
+class CTrackedUnrelated : public CTracked
+{
+public:
+    using CTracked::CTracked;
+};
 }
 
 TEST(ObjectModel, FirstPointerOwnsTheObjectAndTheLastOneDeletesIt)
@@ -96,14 +103,20 @@ TEST(ObjectModel, CheckedDownCastTakesItsOwnReferenceAndConsumesTheSource)
 TEST(ObjectModel, FailedDownCastIsNullAndLeavesTheCountAsBefore)
 {
     int destroyed = 0;
-    auto other = MakeObjectEx<CUnrelated>();
+    auto other = MakeObjectEx<CTrackedUnrelated>(&destroyed);
     const LONG before = other->GetRefCount();
     {
-        CObjectExQIPtr<CTracked> narrowed(_CObjectExPtr<CObjectEx>(other.Get()));
+        // A named source: the cast must consume it even when it fails.
+        _CObjectExPtr<CObjectEx> source(other.Get());
+        EXPECT_EQ(before + 1, other->GetRefCount());
+        CObjectExQIPtr<CTrackedChild> narrowed(source);
         EXPECT_FALSE(narrowed);
+        EXPECT_FALSE(source);
+        EXPECT_EQ(before, other->GetRefCount());
     }
     EXPECT_EQ(before, other->GetRefCount());
-    EXPECT_EQ(0, destroyed);
+    other.Reset();
+    EXPECT_EQ(1, destroyed) << "the failed cast left a reference behind";
 }
 
 TEST(ObjectModel, UnoverriddenClassInfoReportsTheBaseRecord)
