@@ -184,6 +184,7 @@ void CKelvoSignOnClient::ReleaseProduct()
     // callback lets go of the product, so that neither keeps the other alive.
     ResetProduct(m_bAuthenticating);
     m_bAuthenticating = false;
+    // The callback is always the ProcessCallback that EnsureCallback made.
     if (m_spCallback)
         static_cast<ProcessCallback*>(m_spCallback.Get())->ReleaseProduct();
     m_spCallback.Reset();

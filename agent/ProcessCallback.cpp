@@ -1,6 +1,7 @@
 #include "agent/ProcessCallback.h"
 #include "agent/ComCallByPosition.h"
 #include "agent/KelvoAgentMessages.h"
+#include "cartlink/CKelvoSrwLockHold.h"
 #include <mutex>
 #include <string>
 #include <vector>
@@ -150,18 +151,17 @@ ProcessCallback::ProcessCallback(HWND agentWindow, IUnknown* auth) noexcept
 void ProcessCallback::ReleaseProduct()
 {
     CComPtrEx<IUnknown> product;
-    AcquireSRWLockExclusive(&m_authLock);
-    product = std::move(m_spAuth);
-    ReleaseSRWLockExclusive(&m_authLock);
+    {
+        CKelvoSrwLockHold hold(m_authLock);
+        product = std::move(m_spAuth);
+    }
     // The product's last reference may go here, outside the lock.
 }
 
 CComPtrEx<IUnknown> ProcessCallback::GetProduct()
 {
-    AcquireSRWLockShared(&m_authLock);
-    CComPtrEx<IUnknown> product = m_spAuth;
-    ReleaseSRWLockShared(&m_authLock);
-    return product;
+    CKelvoSrwLockHold hold(m_authLock);
+    return m_spAuth;
 }
 
 HRESULT ProcessCallback::QueryInterface(REFIID iid, void** object)
