@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -230,3 +231,110 @@ TEST_P(UnresponsiveAgent, IsTerminatedByTheStopSwitchAfterItsGrace)
 }
 
 INSTANTIATE_TEST_SUITE_P(AgentProcess, UnresponsiveAgent, ::testing::Values(L"--ignore-close", L"--hung"));
+
+namespace
+{
+struct BoxSearch
+{
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchStartBox(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<BoxSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[16] = {}, title[64] = {};
+    GetClassNameW(window, className, ARRAYSIZE(className));
+    GetWindowTextW(window, title, ARRAYSIZE(title));
+    // Before the satellite library is loaded the program titles its box with its name.
+    if (owner == search->processId && wcscmp(className, L"#32770") == 0 && wcscmp(title, L"KelvoAgent") == 0 &&
+        IsWindowVisible(window))
+    {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring Trimmed(std::wstring text)
+{
+    while (!text.empty() && iswspace(text.back()))
+        text.pop_back();
+    return text;
+}
+
+struct ResourceCase
+{
+    const char* name;
+    const wchar_t* variantFolder;   // KVResource to put beside the program; null: none
+    UINT expectedText;              // the program's own string
+};
+
+void PrintTo(const ResourceCase& c, std::ostream* os) { *os << c.name; }
+
+class AgentResourceFile : public AgentProcess, public ::testing::WithParamInterface<ResourceCase>
+{
+protected:
+    void TearDown() override
+    {
+        for (const std::wstring& file : m_files)
+            DeleteFileW(file.c_str());
+        RemoveDirectoryW(m_folder.c_str());
+    }
+    std::wstring m_folder;
+    std::vector<std::wstring> m_files;
+};
+}
+
+TEST_P(AgentResourceFile, MissingOrOlderGivesTheProgramsOwnTextAndEnds)
+{
+    const ResourceCase& c = GetParam();
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    m_folder = std::wstring(temp) + L"KelvoAgentResources-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(GetTickCount64());
+    ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
+    const std::wstring agent = m_folder + L"\\KelvoAgent.exe";
+    ASSERT_TRUE(CopyFileW(m_agentPath.c_str(), agent.c_str(), FALSE));
+    m_files.push_back(agent);
+    if (c.variantFolder)
+    {
+        const std::wstring library = m_folder + L"\\KVResource.dll";
+        ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\kvresource-variants\\" + c.variantFolder + L"\\KVResource.dll").c_str(),
+                              library.c_str(), FALSE));
+        m_files.push_back(library);
+    }
+
+    CProgram program;
+    ASSERT_TRUE(program.Start(agent));
+    BoxSearch search = { program.GetId(), nullptr };
+    for (int i = 0; i < 300 && !search.found && program.IsRunning(); ++i)
+    {
+        EnumWindows(&MatchStartBox, reinterpret_cast<LPARAM>(&search));
+        Sleep(50);
+    }
+    ASSERT_NE(search.found, nullptr) << "no box titled KelvoAgent appeared";
+
+    wchar_t text[512] = {};
+    GetDlgItemTextW(search.found, 0xFFFF, text, ARRAYSIZE(text));
+    const wchar_t* expected = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), c.expectedText, reinterpret_cast<LPWSTR>(&expected), 0);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(Trimmed(text), Trimmed(std::wstring(expected, static_cast<size_t>(length))));
+
+    // Answered as a user would; the program then ends without a window of its own.
+    PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+    DWORD code = 1;
+    ASSERT_TRUE(program.WaitForExit(10000, &code));
+    EXPECT_EQ(code, 0u);
+}
+
+const ResourceCase kResourceCases[] = {
+    { "Missing", nullptr, 101 },
+    { "OlderBuild", L"older-build", 104 },
+};
+
+INSTANTIATE_TEST_SUITE_P(AgentProcess, AgentResourceFile, ::testing::ValuesIn(kResourceCases),
+                         [](const ::testing::TestParamInfo<ResourceCase>& info) { return std::string(info.param.name); });
