@@ -1,6 +1,7 @@
 // The scenario driver against a small dialog program of its own (ScenarioTestDialog, a
 // stand-in for the agent's window) and the cart simulator program.
 #include "sim/driver/KelvoScenarioDriver.h"
+#include "tests/uisupport/UiScreenshot.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <wtsapi32.h>
@@ -73,8 +74,10 @@ TEST(ScenarioDriver, DialogFollowsTheCartThroughBroadcastsSessionChangesAndAnswe
     // A box that blocks its program until someone answers it.
     ASSERT_TRUE(s.dialog.Post(WM_COMMAND, kAskCommand));
     CMessageBoxAnswerer answerer(s.dialog.GetProcessId(), s.dialog.GetWindowTitle());
-    ASSERT_NE(nullptr, answerer.WaitForBox(10000, L"Bind"));
+    const HWND box = answerer.WaitForBox(10000, L"Bind");
+    ASSERT_NE(nullptr, box);
     EXPECT_EQ(L"Bind the cart to this computer?", answerer.GetText().Str());
+    EXPECT_FALSE(kelvo_test::SaveWindowScreenshot(box, L"ScenarioDriver_AnsweredBox").empty());
     EXPECT_FALSE(answerer.Press(IDCANCEL, 500)) << "a Yes/No box has no Cancel button";
     ASSERT_TRUE(answerer.Press(IDYES));
     EXPECT_TRUE(s.dialog.WaitForState([](const CAgentProcess::State& st) { return st.cartFault == IDYES; }, 5000));
