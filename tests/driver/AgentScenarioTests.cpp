@@ -2,6 +2,7 @@
 // stand-ins and the scenario driver: the road of a cart that is plugged in, pulled out and
 // plugged in again while the agent runs, and of the agent's stop.
 #include "sim/driver/KelvoScenarioDriver.h"
+#include "agent/KelvoAgentMessages.h"
 #include "resources/KVResourceIds.h"
 #include <gtest/gtest.h>
 
@@ -65,6 +66,15 @@ TEST(AgentScenario, AgentFollowsTheCartOutAndBackInAndEndsWithTheStopSwitch)
     EXPECT_TRUE(agent.WaitForConnected(0, 5000, &state)) << state.connected;
     EXPECT_TRUE(log.WaitForText(DeviceLogText(folder, IDS_CART_DEVICE_REMOVED, cart.GetDevicePath()).c_str(), 5000))
         << log.NewText();
+
+    // A click on the icon meanwhile says so in a box, which the user answers.
+    CStringEx notConnected;
+    ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_CART_NOT_CONNECTED, notConnected));
+    ASSERT_TRUE(agent.Post(WM_AGENT_NOTIFY_ICON, 0, WM_LBUTTONDOWN));
+    CMessageBoxAnswerer answerer(agent.GetProcessId(), agent.GetWindowTitle());
+    ASSERT_NE(nullptr, answerer.WaitForBox(5000)) << "no box titled " << Text(agent.GetWindowTitle());
+    EXPECT_EQ(notConnected.Str(), answerer.GetText().Str());
+    EXPECT_TRUE(answerer.Press(IDOK, 3000));
 
     // Plugged in again: the arrival makes it current and the polling resumes.
     ASSERT_TRUE(cart.Restore()) << Text(cart.GetErrorText());
