@@ -13,8 +13,8 @@ KELVO_BEGIN_MESSAGE_MAP(CEditMultiSzValueDlg, CUtilDialogEx<CDialogEx>)
     KELVO_COMMAND(IDC_ML_ENTRY, &CEditMultiSzValueDlg::OnEntryNotify)
 KELVO_END_MESSAGE_MAP()
 
-CEditMultiSzValueDlg::CEditMultiSzValueDlg(const _CObjectExPtr<CAgentSetting>& clone, HWND parent)
-    : CUtilDialogEx<CDialogEx>(IDD_EDIT_MULTISZ_VALUE, parent), m_clone(clone)
+CEditMultiSzValueDlg::CEditMultiSzValueDlg(CAgentSetting& clone, HWND parent)
+    : CUtilDialogEx<CDialogEx>(IDD_EDIT_MULTISZ_VALUE, parent), m_clone(&clone)
 {
 }
 

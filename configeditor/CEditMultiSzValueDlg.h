@@ -9,11 +9,12 @@ class CEditMultiSzValueDlg : public CUtilDialogEx<CDialogEx>
 {
     KELVO_DECLARE_MESSAGE_MAP()
 public:
-    CEditMultiSzValueDlg(const _CObjectExPtr<CAgentSetting>& clone, HWND parent);
+    // The clone stays the caller's and must outlive the dialog.
+    CEditMultiSzValueDlg(CAgentSetting& clone, HWND parent);
     ~CEditMultiSzValueDlg() override;
 
     // True when the Enter key was down as the dialog closed (see CEditValueDlg).
-    bool WasEnterPressed() const noexcept { return m_enterPressed; }
+    bool WasEndedByEnter() const noexcept { return m_enterPressed; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -38,7 +39,7 @@ private:
     int FindItem(const CStringEx& text) const;
     void ShowMessage(UINT id);
 
-    _CObjectExPtr<CAgentSetting> m_clone;
+    CAgentSetting* m_clone;
     int m_selected = -1;
     bool m_edited = false;
     bool m_enterPressed = false;

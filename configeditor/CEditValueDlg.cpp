@@ -39,8 +39,8 @@ KELVO_BEGIN_MESSAGE_MAP(CEditValueDlg, CUtilDialogEx<CDialogEx>)
     KELVO_COMMAND(IDC_EV_BROWSE, &CEditValueDlg::OnBrowse)
 KELVO_END_MESSAGE_MAP()
 
-CEditValueDlg::CEditValueDlg(const _CObjectExPtr<CAgentSetting>& clone, HWND parent)
-    : CUtilDialogEx<CDialogEx>(IDD_EDIT_VALUE, parent), m_clone(clone)
+CEditValueDlg::CEditValueDlg(CAgentSetting& clone, HWND parent)
+    : CUtilDialogEx<CDialogEx>(IDD_EDIT_VALUE, parent), m_clone(&clone)
 {
 }
 

@@ -11,12 +11,13 @@ class CEditValueDlg : public CUtilDialogEx<CDialogEx>
 {
     KELVO_DECLARE_MESSAGE_MAP()
 public:
-    CEditValueDlg(const _CObjectExPtr<CAgentSetting>& clone, HWND parent);
+    // The clone stays the caller's and must outlive the dialog.
+    CEditValueDlg(CAgentSetting& clone, HWND parent);
     ~CEditValueDlg() override;
 
     // True when the Enter key was down as the dialog closed, so that the editor's list can
     // ignore the key-up of that Enter instead of opening the editor again.
-    bool WasEnterPressed() const noexcept { return m_enterPressed; }
+    bool WasEndedByEnter() const noexcept { return m_enterPressed; }
 
     // Run-time seam: the call that shows the browse dialog (GetOpenFileNameW with its
     // argument), so that tests can answer it as a user would. Null restores the real one.
@@ -52,6 +53,6 @@ private:
     void ShowMessage(UINT id, ...);
     void NoteEnter();
 
-    _CObjectExPtr<CAgentSetting> m_clone;
+    CAgentSetting* m_clone;
     bool m_enterPressed = false;
 };

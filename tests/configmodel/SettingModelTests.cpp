@@ -352,26 +352,3 @@ TEST_F(CConfigModelTest, ARequiredEntryMissingFromTheFileIsWrittenIntoTheDocumen
     Setting(L"T").SetValueText(L"red", TRUE, 0);
     EXPECT_TRUE(Setting(L"T").HasChanges());
 }
-
-TEST_F(CConfigModelTest, ValueAccessorsFollowTheType)
-{
-    Load(Def("Number", "<min>1</min><max>10</max>", "Limited") + Def("Number", "<min>0</min><max>0</max>", "Free") +
-             Def("Range", "<min>-5</min><max>5</max>", "R") + Def("Key", "", "K") + Def("List", "", "L"),
-         Entry(Value("0x10"), "Limited") + Entry(Value("0x20041"), "K"));
-    EXPECT_TRUE(Setting(L"Limited").HasLimits());
-    EXPECT_EQ(1, Setting(L"Limited").GetCurrentLow());
-    EXPECT_EQ(10, Setting(L"Limited").GetCurrentHigh());
-    EXPECT_EQ(16, Setting(L"Limited").GetNumber());
-    EXPECT_FALSE(Setting(L"Free").HasLimits());
-    EXPECT_EQ(-5, Setting(L"R").GetLimitMin());
-    EXPECT_EQ(5, Setting(L"R").GetLimitMax());
-    EXPECT_EQ(0x20041, Setting(L"K").GetKeyValue());
-    EXPECT_EQ(INT_MAX, Setting(L"L").GetNumber()) << "a list without values has no value 0";
-    EXPECT_EQ(-1, Setting(L"L").GetKeyValue());
-    EXPECT_EQ(INT_MAX, Setting(L"L").GetCurrentLow());
-
-    // Only a list has values past index 0.
-    Setting(L"K").SetValueText(L"0x42", TRUE, 1);
-    EXPECT_EQ(1, Setting(L"K").GetValueCount());
-    EXPECT_FALSE(Setting(L"K").HasChanges());
-}

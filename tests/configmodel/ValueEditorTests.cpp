@@ -210,7 +210,7 @@ TEST_P(ValueEditor, ShowsTheTypesControlsAndStoresTheEditInTheClone)
     const EditCase& c = GetParam();
     Load(c.definition, c.entry);
     _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
-    CEditValueDlg dialog(clone, nullptr);
+    CEditValueDlg dialog(*clone, nullptr);
     ASSERT_TRUE(dialog.Create(IDD_EDIT_VALUE, nullptr));
     ShowWindow(dialog, SW_SHOW);
     CBoxAnswerer boxes(dialog);
@@ -257,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
         EditCase{ "NamedNumber", Def("Number", kNamed), Entry("<value>4</value>"), { IDC_EV_NAMED_VALUES },
                   [](HWND d) { EXPECT_EQ("Events", ChosenText(d, IDC_EV_NAMED_VALUES)); },
                   [](HWND d) { Choose(d, IDC_EV_NAMED_VALUES, L"Off"); }, "0" },
-        EditCase{ "NumberStoredInDecimal", Def("Number"), Entry("<value>010</value>"), { IDC_EV_NUMBER, IDC_EV_NOTE },
+        EditCase{ "NumberStoredInDecimal", Def("Number", "<min>0</min><max>0</max>"), Entry("<value>010</value>"), { IDC_EV_NUMBER, IDC_EV_NOTE },
                   [](HWND d) {
                       EXPECT_EQ("8", ItemText(d, IDC_EV_NUMBER)) << "shown as the agent reads it";
                       EXPECT_EQ("a note", ItemText(d, IDC_EV_NOTE));
@@ -383,7 +383,7 @@ TEST_P(ValueEditorRefusal, ShowsWhyAndStaysOpenWithTheCloneUnchanged)
     _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
     CStringEx before;
     clone->GetDisplayText(before);
-    CEditValueDlg dialog(clone, nullptr);
+    CEditValueDlg dialog(*clone, nullptr);
     ASSERT_TRUE(dialog.Create(IDD_EDIT_VALUE, nullptr));
     ShowWindow(dialog, SW_SHOW);
     CBoxAnswerer boxes(dialog);
@@ -477,7 +477,7 @@ TEST_F(CConfigModelTest, ListEditorAddsReplacesAndDeletesAndTheSettingTakesItOve
 {
     Load(Def("List"), Entry("<value>nurses</value><value>doctors</value><value>porters</value>"));
     _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
-    CEditMultiSzValueDlg dialog(clone, nullptr);
+    CEditMultiSzValueDlg dialog(*clone, nullptr);
     ASSERT_TRUE(dialog.Create(IDD_EDIT_MULTISZ_VALUE, nullptr));
     ShowWindow(dialog, SW_SHOW);
     CBoxAnswerer boxes(dialog);
@@ -540,7 +540,7 @@ TEST_F(CConfigModelTest, ARequiredListMayBeEmptiedButNotClosedEmpty)
 {
     Load(Def("List", kRequired), Entry("<value>only</value>"));
     _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
-    CEditMultiSzValueDlg dialog(clone, nullptr);
+    CEditMultiSzValueDlg dialog(*clone, nullptr);
     ASSERT_TRUE(dialog.Create(IDD_EDIT_MULTISZ_VALUE, nullptr));
     CBoxAnswerer boxes(dialog);
     SelectItem(dialog, 0);
