@@ -62,10 +62,13 @@ void RemoveRegistration()
         L"Software\\Classes\\AppID\\KelvoConfigSvc.EXE",
         L"Software\\Classes\\TypeLib\\{53CBB69E-3DC9-4843-BDC3-0F2C5EFED5B6}",
     };
-    for (const wchar_t* key : kKeys)
+    for (HKEY root : { HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER })
     {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+        for (const wchar_t* key : kKeys)
+        {
+            RegDeleteTreeW(root, key);
+            RegDeleteKeyW(root, key);
+        }
     }
 }
 }
