@@ -114,6 +114,7 @@ void ConfigSvcWorld::SetUp()
                                              static_cast<DWORD>((m_directoryData.size() + 1) * sizeof(wchar_t))));
     SetEnvironmentVariableW(L"KELVO_ADSI_DATA", m_directoryData.c_str());
     WriteServiceConfig(5);
+    m_logStart = ServiceLog().size();
 }
 
 void ConfigSvcWorld::TearDown()
@@ -187,11 +188,13 @@ std::wstring ConfigSvcWorld::ServiceLog()
     return ReadFileText(ProgramDataFolder() + name);
 }
 
-bool ConfigSvcWorld::WaitForLog(const std::wstring& text, DWORD timeoutMs)
+bool ConfigSvcWorld::WaitForLog(const std::wstring& text, DWORD timeoutMs) const
 {
     for (const ULONGLONG start = GetTickCount64(); GetTickCount64() - start < timeoutMs; Sleep(100))
     {
-        if (ServiceLog().find(text) != std::wstring::npos)
+        // A new day's file (the case ran over midnight) is read from its start.
+        const std::wstring log = ServiceLog();
+        if (log.find(text, log.size() >= m_logStart ? m_logStart : 0) != std::wstring::npos)
             return true;
     }
     return false;
