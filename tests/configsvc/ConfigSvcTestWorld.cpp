@@ -143,13 +143,16 @@ void ConfigSvcWorld::InstallCopy(bool withResources)
     m_program = m_folder + L"\\KelvoConfigSvc.exe";
     ASSERT_TRUE(CopyFileW((bin + L"\\KelvoConfigSvc.exe").c_str(), m_program.c_str(), FALSE));
     if (withResources)
+    {
         ASSERT_TRUE(CopyFileW((bin + L"\\KVResource.dll").c_str(), (m_folder + L"\\KVResource.dll").c_str(), FALSE));
+    }
 }
 
 DWORD ConfigSvcWorld::RunCopy(const std::wstring& arguments, DWORD timeoutMs)
 {
     std::wstring commandLine = L"\"" + m_program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup = { sizeof(startup) };
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(m_program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, m_folder.c_str(),
                         &startup, &process))
