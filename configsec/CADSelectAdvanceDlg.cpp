@@ -27,6 +27,23 @@ struct CADSelectAdvanceDlg::SearchWork
     int mode = CADAccountSearch::MatchExact;
     CStringEx name;
     CEventEx cancel;
+    // A semaphore with one count per row the dialog's queue may still take.
+    CHandleEx rowSlots;
+
+    // Waits until the dialog may take another row; false when the search is cancelled or
+    // the dialog is gone.
+    bool WaitForSlot() const
+    {
+        const HANDLE handles[] = { cancel.GetHandle(), rowSlots.GetHandle() };
+        for (;;)
+        {
+            const DWORD waited = WaitForMultipleObjects(2, handles, FALSE, 1000);
+            if (waited == WAIT_OBJECT_0 + 1)
+                return true;
+            if (waited != WAIT_TIMEOUT || !IsWindow(window))
+                return false;
+        }
+    }
 };
 
 CADSelectAdvanceDlg::CADSelectAdvanceDlg(HWND parent, const CADLocation& location, CSmartList<CADObject*>& chosen)
@@ -118,6 +135,13 @@ LRESULT CADSelectAdvanceDlg::OnFindNow(WPARAM, LPARAM, BOOL&)
         return 0;
     m_cancel.Reset();
     work->cancel = m_cancel;
+    m_rowSlots.Attach(CreateSemaphoreW(nullptr, kQueuedRows, kQueuedRows, nullptr));
+    if (!m_rowSlots.IsValid())
+    {
+        CADLocationCombo::ReportFailure(m_hWnd, HRESULT_FROM_WIN32(GetLastError()), location);
+        return 0;
+    }
+    work->rowSlots = m_rowSlots;
 
     auto* context = new std::shared_ptr<SearchWork>(work);
     SetSearching(true);
@@ -130,6 +154,18 @@ LRESULT CADSelectAdvanceDlg::OnFindNow(WPARAM, LPARAM, BOOL&)
     return 0;
 }
 
+bool CADSelectAdvanceDlg::PostRow(const SearchWork& work, std::unique_ptr<CADObject> row)
+{
+    // The dialog owns a row once the post succeeds; a row that cannot be posted is deleted
+    // here and ends the search.
+    if (!work.WaitForSlot())
+        return false;
+    if (!::PostMessageW(work.window, WM_SEARCH_ROW, 0, reinterpret_cast<LPARAM>(row.get())))
+        return false;
+    row.release();
+    return true;
+}
+
 DWORD WINAPI CADSelectAdvanceDlg::SearchThread(LPVOID context)
 {
     std::unique_ptr<std::shared_ptr<SearchWork>> holder(static_cast<std::shared_ptr<SearchWork>*>(context));
@@ -139,15 +175,7 @@ DWORD WINAPI CADSelectAdvanceDlg::SearchThread(LPVOID context)
     if (SUCCEEDED(init))
     {
         hr = CADAccountSearch::Search(work->location, work->mode, work->name, work->cancel.GetHandle(),
-                                      [&](std::unique_ptr<CADObject> row) {
-                                          // The dialog owns a row once the post succeeds; a row
-                                          // that cannot be posted is deleted here and ends the search.
-                                          if (!::PostMessageW(work->window, WM_SEARCH_ROW, 0,
-                                                            reinterpret_cast<LPARAM>(row.get())))
-                                              return false;
-                                          row.release();
-                                          return true;
-                                      });
+                                      [&](std::unique_ptr<CADObject> row) { return PostRow(*work, std::move(row)); });
         CoUninitialize();
     }
     ::PostMessageW(work->window, WM_SEARCH_DONE, static_cast<WPARAM>(hr), 0);
@@ -157,6 +185,9 @@ DWORD WINAPI CADSelectAdvanceDlg::SearchThread(LPVOID context)
 LRESULT CADSelectAdvanceDlg::OnSearchRow(WPARAM, LPARAM lParam, BOOL&)
 {
     std::unique_ptr<CADObject> row(reinterpret_cast<CADObject*>(lParam));
+    // The row has left the queue: the thread may post the next one.
+    if (m_rowSlots.IsValid())
+        ReleaseSemaphore(m_rowSlots.GetHandle(), 1, nullptr);
     if (!row)
         return 0;
     CADObject* object = m_rows.Add(std::move(row));

@@ -19,6 +19,9 @@ public:
     static constexpr UINT WM_SEARCH_DONE = WM_USER + 36;
     // How long closing waits for a cancelled search thread to end.
     static constexpr DWORD kJoinTimeoutMs = 10000;
+    // How many rows may wait in the dialog's queue: the search thread waits for the dialog
+    // beyond that, so Stop and Close never queue behind a flood of rows.
+    static constexpr LONG kQueuedRows = 32;
 
     CADSelectAdvanceDlg(HWND parent, const CADLocation& location, CSmartList<CADObject*>& chosen);
     ~CADSelectAdvanceDlg() override;
@@ -32,6 +35,7 @@ protected:
 private:
     struct SearchWork;
     static DWORD WINAPI SearchThread(LPVOID context);
+    static bool PostRow(const SearchWork& work, std::unique_ptr<CADObject> row);
 
     LRESULT OnFindNow(WPARAM, LPARAM, BOOL&);
     LRESULT OnStop(WPARAM, LPARAM, BOOL&);
@@ -57,5 +61,6 @@ private:
     CCommonQueriesTabControl m_tabs;
     HWND m_results = nullptr;
     CEventEx m_cancel;
+    CHandleEx m_rowSlots;
     CThreadEx m_thread;
 };
