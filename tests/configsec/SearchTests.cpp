@@ -2,7 +2,6 @@
 #include "common/CResourceLoader.h"
 #include "common/CWMIQuerySearchContext.h"
 #include "configsec/CADAccountSearch.h"
-#include "configsec/CCartAccessValue.h"
 #include "resources/KVIdsConfigSec.h"
 
 namespace
@@ -106,15 +105,4 @@ TEST_F(ConfigSecTest, WmiCursorReadsRowsPropertiesAndKinds)
         EXPECT_TRUE(Found(computer, mode, L"o'hara 50%_", &hr).empty());
         EXPECT_EQ(S_OK, hr);
     }
-}
-
-// The stored list's entries: empty ones carry nothing and are dropped, the rest keep
-// their order and text.
-TEST_F(ConfigSecTest, StoredListSplitsAtTheSeparator)
-{
-    const auto entries = CCartAccessValue::Split(L";HQ\\a;;  ;Staff; HQ\\b ;");
-    ASSERT_EQ(3u, entries.size());
-    EXPECT_STREQ(L"HQ\\a", entries[0].GetString());
-    EXPECT_STREQ(L"Staff", entries[1].GetString());
-    EXPECT_STREQ(L" HQ\\b ", entries[2].GetString());
 }
