@@ -181,7 +181,7 @@ TEST_F(ConfigSecTest, AdvancedSearchRowsJoinTheNamesBox)
             DialogDriver::Click(advanced, IDOK);
             if (!DialogDriver::WaitGone(advanced))
                 return L"advanced dialog stayed open";
-            if (DialogDriver::GetText(select, IDC_CONFIGSEC_NAMES).find(L"HQ\\alice") == std::wstring::npos)
+            if (!DialogDriver::WaitUntil([&] { return DialogDriver::GetText(select, IDC_CONFIGSEC_NAMES).find(L"HQ\\alice") != std::wstring::npos; }))
                 return L"the checked row did not join the names box";
             DialogDriver::Click(select, IDOK);
             return DialogDriver::WaitGone(select) ? L"" : L"selection dialog stayed open";
