@@ -29,13 +29,31 @@ public:
     bool IsSearching() const;
     const CADLocation& GetLocation() const { return m_location; }
 
+    // What the search thread needs; the thread holds its own reference, so a thread that
+    // outlives a closed dialog still finds it.
+    struct SearchWork
+    {
+        HWND window = nullptr;
+        CADLocation location;
+        int mode = CADAccountSearch::MatchExact;
+        CStringEx name;
+        CEventEx cancel;
+        // A semaphore with one count per row the dialog's queue may still take.
+        CHandleEx rowSlots;
+
+        // Waits until the dialog may take another row; false when the search is
+        // cancelled or the dialog is gone.
+        bool WaitForSlot() const;
+    };
+    // Hands one row to the dialog: true when it was posted (the dialog owns it now); a
+    // row that cannot be posted is deleted and the search should end.
+    static bool PostRow(const SearchWork& work, std::unique_ptr<CADObject> row);
+
 protected:
     BOOL OnInitDialog() override;
 
 private:
-    struct SearchWork;
     static DWORD WINAPI SearchThread(LPVOID context);
-    static bool PostRow(const SearchWork& work, std::unique_ptr<CADObject> row);
 
     LRESULT OnFindNow(WPARAM, LPARAM, BOOL&);
     LRESULT OnStop(WPARAM, LPARAM, BOOL&);
@@ -47,6 +65,7 @@ private:
     LRESULT OnSearchRow(WPARAM, LPARAM, BOOL&);
     LRESULT OnSearchDone(WPARAM, LPARAM, BOOL&);
 
+    void AddResultRow(LPARAM row);
     void SetSearching(bool searching);
     void ClearResults();
     // Cancels a running search, waits (bounded) for its thread and deletes the rows it
@@ -60,6 +79,7 @@ private:
     CCommonQueriesTab1 m_page;
     CCommonQueriesTabControl m_tabs;
     HWND m_results = nullptr;
+    int m_checked = 0;
     CEventEx m_cancel;
     CHandleEx m_rowSlots;
     CThreadEx m_thread;

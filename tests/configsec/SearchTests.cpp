@@ -106,3 +106,4 @@ TEST_F(ConfigSecTest, WmiCursorReadsRowsPropertiesAndKinds)
         EXPECT_EQ(S_OK, hr);
     }
 }
+

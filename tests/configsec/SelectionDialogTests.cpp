@@ -272,3 +272,23 @@ TEST_F(ConfigSecTest, StopKeepsRowsAndClosingDuringASearchLeavesNothingBehind)
     EXPECT_EQ(before, CADObject::Alive());
     EXPECT_EQ(0u, chosen.GetCount());
 }
+
+// A row the search thread cannot hand over (the dialog's window is gone, or the search
+// was cancelled while it waited for room) is deleted, not lost.
+TEST_F(ConfigSecTest, RowsThatCannotBePostedAreDeleted)
+{
+    CADSelectAdvanceDlg::SearchWork work;
+    work.window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, work.window);
+    ASSERT_TRUE(work.cancel.Create());
+    work.rowSlots.Attach(CreateSemaphoreW(nullptr, 1, 1, nullptr));
+    DestroyWindow(work.window);
+    const long before = CADObject::Alive();
+    EXPECT_FALSE(CADSelectAdvanceDlg::PostRow(work, std::make_unique<CADObject>()));
+    EXPECT_EQ(before, CADObject::Alive());
+
+    // No room left and the search cancelled.
+    work.cancel.Set();
+    EXPECT_FALSE(CADSelectAdvanceDlg::PostRow(work, std::make_unique<CADObject>()));
+    EXPECT_EQ(before, CADObject::Alive());
+}
