@@ -383,6 +383,10 @@ DWORD CUtilLogging::LogRes(DWORD level, UINT stringId, ...)
             Log(kErrorLevel, L"%s\n", failure.GetString());
             return Log(level, L"%s\n", failure.GetString());
         }
+        // A text of the resource file may also serve a message box and so lack a line break;
+        // in the log it is always one line of its own.
+        if (format.IsEmpty() || format.GetString()[format.GetLength() - 1] != L'\n')
+            format += L'\n';
         va_list args;
         va_start(args, stringId);
         const DWORD result = LogV(level, format, args);

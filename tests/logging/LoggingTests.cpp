@@ -250,6 +250,15 @@ TEST_F(LoggingTest, LogResFormatsTheTextOfTheStringId)
     EXPECT_NE(std::string::npos, Contents().find("12/31/2026 23:59:58.007 ")) << Contents();
 }
 
+TEST_F(LoggingTest, LogResOfATextWithoutLineBreakStillEndsItsLine)
+{
+    ASSERT_EQ(S_OK, Start(2));
+    // The text of 555 has no line break of its own; the next message must not run into it.
+    ASSERT_EQ(0u, m_log.LogRes(2, IDS_LOG_FALLBACK_TIMESTAMP, 1, 2, 2026, 3, 4, 5, 6));
+    ASSERT_EQ(0u, m_log.Log(2, L"next\n"));
+    EXPECT_NE(std::string::npos, Contents().find("01/02/2026 03:04:05.006 \r\n")) << Contents();
+}
+
 TEST_F(LoggingTest, LogResOfAMissingStringLogsTheFailureText)
 {
     ASSERT_EQ(S_OK, Start(2));
