@@ -108,6 +108,13 @@ void CCartAgentDlg::LoadSettings()
     if (loaded)
         ReadSettings(config);
 
+    // An administrator may rename the two items; without a text, or without a file, they
+    // keep the product's.
+    m_strStartAuthText = m_settings.startAuthItemText.IsEmpty() ? Resources().LoadText(IDS_AGENT_MENU_START_AUTH)
+                                                                : m_settings.startAuthItemText;
+    m_strEndAccessText = m_settings.endAccessItemText.IsEmpty() ? Resources().LoadText(IDS_AGENT_MENU_END_ACCESS)
+                                                                : m_settings.endAccessItemText;
+
     // Logging follows the configured level; the log is restarted only when it changes.
     CUtilLogging& log = Log();
     const DWORD level = static_cast<DWORD>(m_settings.logLevel);
@@ -155,12 +162,6 @@ void CCartAgentDlg::ReadSettings(CConfiguration& config)
     config.GetValue(IDS_CFG_END_ACCESS_ITEM_TEXT, m_settings.endAccessItemText);
     m_settings.logLevel = static_cast<int>(config.GetNumber(IDS_CFG_LOG_LEVEL, 0));
     m_settings.logRetentionDays = static_cast<int>(config.GetNumber(IDS_CFG_LOG_RETENTION_DAYS, 30));
-
-    // An administrator may rename the two items; without a text they keep the product's.
-    m_strStartAuthText = m_settings.startAuthItemText.IsEmpty() ? Resources().LoadText(IDS_AGENT_MENU_START_AUTH)
-                                                                : m_settings.startAuthItemText;
-    m_strEndAccessText = m_settings.endAccessItemText.IsEmpty() ? Resources().LoadText(IDS_AGENT_MENU_END_ACCESS)
-                                                                : m_settings.endAccessItemText;
 }
 
 void CCartAgentDlg::LogConfiguration(CConfiguration& config)

@@ -18,7 +18,10 @@ struct WindowSearch
     HWND found;
 };
 
-// The agent window of a process: a top-level dialog titled with the application title.
+// The agent window of a process: a top-level dialog titled with the application title
+// that carries the connected-state text. The agent's message boxes have the same class and
+// title and lie above the hidden window; a close sent to one of them would be lost, and the
+// agent terminated without letting go of the cart.
 BOOL CALLBACK FindAgentWindow(HWND window, LPARAM context)
 {
     auto* search = reinterpret_cast<WindowSearch*>(context);
@@ -30,7 +33,8 @@ BOOL CALLBACK FindAgentWindow(HWND window, LPARAM context)
     wchar_t title[256] = {};
     GetClassNameW(window, className, ARRAYSIZE(className));
     GetWindowTextW(window, title, ARRAYSIZE(title));
-    if (wcscmp(className, L"#32770") == 0 && wcscmp(title, search->title) == 0)
+    if (wcscmp(className, L"#32770") == 0 && wcscmp(title, search->title) == 0 &&
+        GetDlgItem(window, IDC_AGENT_CONNECTED) != nullptr)
     {
         search->found = window;
         return FALSE;

@@ -224,6 +224,19 @@ DWORD CScenarioFolder::SetHidDevices(const std::vector<HidDevice>& devices)
     return 0;
 }
 
+std::string CScenarioFolder::ReadHidTrace() const
+{
+    // The stand-ins open the file for every line: share everything so they never wait for us.
+    CFileHandleEx file(CreateFileW(GetHidTracePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (file && ReadFile(file.Get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    return text;
+}
+
 CStringEx CScenarioFolder::HardwareId(USHORT vendorId, USHORT productId) const
 {
     CStringEx vendorToken, productToken, id;

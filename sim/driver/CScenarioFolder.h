@@ -14,6 +14,7 @@
 // variable cannot be set for one scenario. The override stays in the prefix; where a program
 // of that name has no stand-ins beside it, Wine's own libraries load as before.
 #include "sim/driver/CScenarioResources.h"
+#include <string>
 #include <vector>
 
 class CScenarioFolder
@@ -62,6 +63,8 @@ public:
     CStringEx GetConfigPath() const;
     // The file the stand-ins trace their calls into when a program is started with it.
     CStringEx GetHidTracePath() const { return PathOf(L"KelvoHidSim.trace"); }
+    // What the stand-ins traced so far; empty when nothing was.
+    std::string ReadHidTrace() const;
     const CScenarioResources& GetResources() const { return m_resources; }
     const CStringEx& GetErrorText() const { return m_error; }
     // Leaves the folder in place when the object goes.

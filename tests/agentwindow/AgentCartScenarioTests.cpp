@@ -6,6 +6,7 @@
 #include "resources/KVResourceIds.h"
 #include <gtest/gtest.h>
 #include <chrono>
+#include <thread>
 
 namespace
 {
@@ -33,6 +34,25 @@ LRESULT SendToAgent(const CAgentProcess& agent, UINT message, WPARAM wParam = 0,
     EXPECT_NE(0, SendMessageTimeoutW(agent.GetWindow(), message, wParam, lParam, SMTO_NORMAL, 10000, &result));
     return static_cast<LRESULT>(result);
 }
+
+// A scenario folder whose agent finds `cart` and logs everything.
+void PrepareFolder(CScenarioFolder& folder, const CCartSimProcess& cart)
+{
+    ASSERT_EQ(0u, folder.Create()) << Text(folder.GetErrorText());
+    ASSERT_EQ(0u, folder.SetHidDevices({{cart.GetDevicePath(), cart.GetVendorId(), cart.GetProductId()}}));
+    ASSERT_EQ(0u, folder.WriteConfig({{IDS_CFG_CART_HARDWARE_IDS, {folder.HardwareId(cart.GetVendorId(), cart.GetProductId())}},
+                                      {IDS_CFG_LOG_LEVEL, {L"5"}}}))
+        << Text(folder.GetErrorText());
+}
+
+// The switch that keeps the agent from starting an authentication on its own.
+CStringEx NoAutoAuthArgument(const CScenarioFolder& folder)
+{
+    CStringEx noAuth, argument;
+    EXPECT_TRUE(folder.GetResources().LoadText(IDS_AGENT_SWITCH_NO_AUTO_AUTH, noAuth));
+    argument.Format(L"/%s", noAuth.GetString());
+    return argument;
+}
 }
 
 TEST(AgentCartScenario, ReconnectAndACancelledEndOfSessionResumePollingAndTheRealEndClosesTheAgent)
@@ -40,19 +60,13 @@ TEST(AgentCartScenario, ReconnectAndACancelledEndOfSessionResumePollingAndTheRea
     CCartSimProcess cart;
     ASSERT_EQ(0u, cart.Start()) << Text(cart.GetErrorText());
     CScenarioFolder folder;
-    ASSERT_EQ(0u, folder.Create()) << Text(folder.GetErrorText());
-    ASSERT_EQ(0u, folder.SetHidDevices({{cart.GetDevicePath(), cart.GetVendorId(), cart.GetProductId()}}));
-    ASSERT_EQ(0u, folder.WriteConfig({{IDS_CFG_CART_HARDWARE_IDS, {folder.HardwareId(cart.GetVendorId(), cart.GetProductId())}},
-                                      {IDS_CFG_LOG_LEVEL, {L"5"}}}))
-        << Text(folder.GetErrorText());
-    CStringEx noAuth, arguments, title, unreachable;
-    ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_SWITCH_NO_AUTO_AUTH, noAuth));
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(folder, cart));
+    CStringEx title, unreachable;
     ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_TITLE, title));
     ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_CART_UNREACHABLE, unreachable));
-    arguments.Format(L"/%s", noAuth.GetString());
 
     CAgentProcess agent;
-    ASSERT_EQ(0u, agent.Start(folder, arguments)) << Text(agent.GetErrorText());
+    ASSERT_EQ(0u, agent.Start(folder, NoAutoAuthArgument(folder))) << Text(agent.GetErrorText());
     ASSERT_NE(nullptr, agent.WaitForWindow(20000)) << Text(agent.GetErrorText());
     ASSERT_TRUE(agent.WaitForConnected(1, 15000));
     // The worker polls twice a second.
@@ -112,5 +126,48 @@ TEST(AgentCartScenario, ReconnectAndACancelledEndOfSessionResumePollingAndTheRea
     DWORD code = 1;
     EXPECT_TRUE(agent.WaitForExit(10000, &code));
     EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(cart.Quit());
+}
+
+TEST(AgentCartScenario, StopSwitchWhileTheAgentShowsABoxStillLetsGoOfTheCart)
+{
+    CCartSimProcess cart;
+    ASSERT_EQ(0u, cart.Start()) << Text(cart.GetErrorText());
+    // A cart that is neither ready nor in fault: a click on the icon answers with a box.
+    ASSERT_EQ(cart.Command("status 80"), L"ok") << Text(cart.GetErrorText());
+    CScenarioFolder folder;
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(folder, cart));
+    CStringEx busy;
+    ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_CART_BUSY, busy));
+
+    CAgentProcess agent;
+    ASSERT_EQ(0u, agent.Start(folder, NoAutoAuthArgument(folder))) << Text(agent.GetErrorText());
+    ASSERT_NE(nullptr, agent.WaitForWindow(20000)) << Text(agent.GetErrorText());
+    ASSERT_TRUE(agent.WaitForState([](const CAgentProcess::State& s) {
+        return s.connected == 1 && s.cartReady == 0 && s.cartFault == 0;
+    }, 15000));
+    ASSERT_TRUE(agent.Post(WM_AGENT_NOTIFY_ICON, 0, WM_LBUTTONDOWN));
+    CMessageBoxAnswerer boxes(agent.GetProcessId(), agent.GetWindowTitle());
+    ASSERT_NE(nullptr, boxes.WaitForBox(5000, busy)) << "no busy box";
+
+    // The stop form reaches the agent's window, not the box above it: the agent stops
+    // talking to the cart while it is still there, before the stop form's grace runs out.
+    DWORD stopResult = ERROR_GEN_FAILURE;
+    std::thread stopper([&] { stopResult = agent.StopWithSwitch(20000); });
+    size_t lines = cart.GetLines().size();
+    auto lastExchange = Clock::now();
+    const bool quietWhileRunning = ScenarioWaitFor([&] {
+        const size_t now = cart.GetLines().size();
+        if (now != lines)
+        {
+            lines = now;
+            lastExchange = Clock::now();
+        }
+        return agent.IsRunning() && MsSince(lastExchange) >= 1200;
+    }, 10000);
+    stopper.join();
+    EXPECT_TRUE(quietWhileRunning) << "the cart was polled until the agent was terminated\n" << cart.Transcript();
+    EXPECT_EQ(0u, stopResult) << Text(agent.GetErrorText());
+    EXPECT_FALSE(agent.IsRunning());
     EXPECT_TRUE(cart.Quit());
 }

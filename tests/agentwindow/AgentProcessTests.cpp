@@ -169,8 +169,9 @@ TEST_P(AgentStopSwitch, EndsTheRunningAgentAtOnce)
     DWORD agentCode = 1;
     ASSERT_TRUE(agent.WaitForExit(1000, &agentCode));
     EXPECT_EQ(agentCode, 0u);
-    // It closed by itself, well before the stop form would terminate it.
-    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    // It closed by itself: the stop form terminates only 3000 ms after its close, which it
+    // sends after its own start, so a termination always takes longer than this.
+    EXPECT_LT(took, std::chrono::milliseconds(3000));
 }
 
 INSTANTIATE_TEST_SUITE_P(AgentProcess, AgentStopSwitch, ::testing::Values(L"/stop", L"-STOP", L"/Stop other"));

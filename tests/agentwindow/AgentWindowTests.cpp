@@ -6,6 +6,8 @@
 #include "resources/KVResourceIds.h"
 #include "tests/uisupport/UiScreenshot.h"
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace
@@ -66,6 +68,14 @@ std::vector<int> MenuLayout(HMENU menu)
     return items;
 }
 
+// The text of the menu item with the command ID.
+CStringEx MenuText(HMENU menu, UINT id)
+{
+    wchar_t text[256] = {};
+    GetMenuStringW(menu, id, text, ARRAYSIZE(text), MF_BYCOMMAND);
+    return text;
+}
+
 struct MenuCase
 {
     const char* name;
@@ -103,6 +113,18 @@ TEST_P(NotifyMenu, FollowsTheCartState)
 
     CMenuEx menu = m_window.BuildNotifyMenu();
     EXPECT_EQ(MenuLayout(menu.Get()), c.layout);
+    // The test program has no configuration file: the items keep the product's own texts.
+    const std::pair<UINT, UINT> texts[] = { { IDM_AGENT_START_AUTH, IDS_AGENT_MENU_START_AUTH },
+                                            { IDM_AGENT_END_ACCESS, IDS_AGENT_MENU_END_ACCESS },
+                                            { IDM_AGENT_RECONNECT, IDS_AGENT_MENU_RECONNECT },
+                                            { IDM_AGENT_EXIT, IDS_AGENT_MENU_EXIT } };
+    for (const auto& item : texts)
+    {
+        if (std::find(c.layout.begin(), c.layout.end(), static_cast<int>(item.first)) == c.layout.end())
+            continue;
+        EXPECT_EQ(MenuText(menu.Get(), item.first).Str(), CResourceLoader::Instance().LoadText(item.second).Str())
+            << "item " << item.first;
+    }
     // A right click shows the menu exactly when there is one.
     EXPECT_EQ(m_window.OnNotifyIcon(WM_RBUTTONDOWN), !c.layout.empty());
     EXPECT_FALSE(m_window.OnNotifyIcon(WM_MOUSEMOVE));

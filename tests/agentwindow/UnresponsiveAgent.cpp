@@ -1,8 +1,8 @@
 // An agent that does not end when told: it holds the agent's single-instance mutex and
-// shows a hidden "#32770" window with the agent's title, as the agent does, but either
-// ignores the close message (--ignore-close) or stops serving its messages altogether
-// (--hung). The tests copy it in as KelvoAgent.exe and stop it with the real program's stop
-// switch. It ends by itself after 60 s, so it never outlives a test run.
+// shows a hidden "#32770" window with the agent's title and connected-state text, as the
+// agent does, but either ignores the close message (--ignore-close) or stops serving its
+// messages altogether (--hung). The tests copy it in as KelvoAgent.exe and stop it with the
+// real program's stop switch. It ends by itself after 60 s, so it never outlives a test run.
 #include <windows.h>
 #include <shellapi.h>
 #include <cwchar>
@@ -28,6 +28,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
                                   GetModuleHandleW(nullptr), nullptr);
     if (!window)
         return 2;
+    // The connected-state text by which the stop switch tells the agent window from a box.
+    CreateWindowExW(0, L"STATIC", L"0", WS_CHILD, 0, 0, 10, 10, window, reinterpret_cast<HMENU>(1015),
+                    GetModuleHandleW(nullptr), nullptr);
 
     const ULONGLONG end = GetTickCount64() + 60000;
     if (hung)

@@ -19,18 +19,6 @@ std::string DeviceLogText(const CScenarioFolder& folder, UINT id, const CStringE
     text.Format(format, path.GetString());
     return Text(text);
 }
-
-std::string ReadText(LPCWSTR path)
-{
-    CFileHandleEx file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                   nullptr));
-    std::string text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (file && ReadFile(file.Get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    return text;
-}
 }
 
 TEST(AgentScenario, AgentFollowsTheCartOutAndBackInAndEndsWithTheStopSwitch)
@@ -56,8 +44,8 @@ TEST(AgentScenario, AgentFollowsTheCartOutAndBackInAndEndsWithTheStopSwitch)
     CAgentProcess::State state;
     ASSERT_TRUE(agent.WaitForConnected(1, 15000, &state)) << state.connected << "\n" << log.NewText();
     EXPECT_TRUE(cart.WaitForExchange(L"status 0x01 reported", mark, 5000)) << cart.Transcript();
-    EXPECT_NE(std::string::npos, ReadText(folder.GetHidTracePath()).find("CM_Get_Device_Interface_ListW: " +
-                                                                         Text(cart.GetDevicePath())));
+    EXPECT_NE(std::string::npos,
+              folder.ReadHidTrace().find("CM_Get_Device_Interface_ListW: " + Text(cart.GetDevicePath())));
 
     // Pulled out: the pipe goes and Windows broadcasts the removal.
     ASSERT_TRUE(cart.Remove()) << Text(cart.GetErrorText());

@@ -12,18 +12,6 @@ constexpr int kAskCommand = 100;
 
 std::string Text(const CStringEx& text) { return ScenarioUtf8(text); }
 
-std::string ReadText(LPCWSTR path)
-{
-    CFileHandleEx file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                   nullptr));
-    std::string text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (file && ReadFile(file.Get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    return text;
-}
-
 // The dialog program in a scenario folder that presents the cart, with a title of its own.
 struct DialogScenario
 {
@@ -87,7 +75,7 @@ TEST(ScenarioDriver, DialogFollowsTheCartThroughBroadcastsSessionChangesAndAnswe
     ASSERT_TRUE(s.dialog.WaitForExit(0, &exitCode));
     EXPECT_EQ(0u, exitCode);
     // The dialog found its cart through the stand-ins beside it.
-    const std::string trace = ReadText(s.folder.GetHidTracePath());
+    const std::string trace = s.folder.ReadHidTrace();
     EXPECT_NE(std::string::npos, trace.find("CM_Get_Device_Interface_ListW: " + Text(s.cart.GetDevicePath()))) << trace;
     EXPECT_TRUE(s.cart.Quit());
 }
