@@ -18,8 +18,8 @@
 #define ID_CONFIG_EDITOR_VIEW_XML           32773
 #define ID_CONFIG_EDITOR_RELOAD             32774
 
-// Caption of the editor's window and of every message box it shows.
-#define IDS_EDITOR_CAPTION                  209
+// The caption of the editor's window and message boxes, IDS_EDITOR_CAPTION (209), is with
+// the texts of the settings model.
 
 // Messages of the main window.
 #define IDS_EDITOR_CONFIGSEC_INIT_FAILED    280 // the picker library refused to start (code)
