@@ -264,9 +264,15 @@ bool IsEnabled(HWND window)
     return IsWindowEnabled(window) != FALSE;
 }
 
-bool AnswerBox(DWORD processId, const std::wstring& caption, int button, std::wstring* text, DWORD limitMs)
+bool AnswerBox(DWORD processId, const std::wstring& caption, int button, std::wstring* text, HWND except, DWORD limitMs)
 {
-    HWND box = FindDialog(processId, [&](const std::wstring& title) { return title == caption; }, limitMs);
+    HWND box = nullptr;
+    WaitFor([&] {
+        box = FindDialog(processId, [&](const std::wstring& title) { return title == caption; }, 0);
+        return box != nullptr && box != except;
+    }, limitMs);
+    if (box == except)
+        box = nullptr;
     if (!box)
         return false;
     if (text)
@@ -339,6 +345,14 @@ RECT CRemoteList::ItemRect(int item) const
     SendMessageW(m_list, LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(memory.At(0)));
     memory.Read(0, &rect, sizeof(rect));
     return rect;
+}
+
+void CRemoteList::Click(int item) const
+{
+    const RECT rect = ItemRect(item);
+    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    PostMessageW(m_list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(m_list, WM_LBUTTONUP, 0, at);
 }
 
 void CRemoteList::DoubleClick(int item) const

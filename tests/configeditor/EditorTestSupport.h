@@ -50,10 +50,10 @@ HWND FindDialog(DWORD processId, const std::function<bool(const std::wstring& ti
 std::wstring WindowText(HWND window);
 bool IsEnabled(HWND window);
 
-// A message box (or any dialog) of the process titled caption: its text, answered by
-// pressing the button with that ID. False when none appeared in time.
+// A message box (or any dialog but the one excepted) of the process titled caption: its
+// text, answered by pressing the button with that ID. False when none appeared in time.
 bool AnswerBox(DWORD processId, const std::wstring& caption, int button, std::wstring* text = nullptr,
-               DWORD limitMs = 5000);
+               HWND except = nullptr, DWORD limitMs = 5000);
 
 // Presses a button of a dialog in another process without waiting for what it starts.
 void Click(HWND dialog, int buttonId);
@@ -71,7 +71,8 @@ public:
     // The item whose first column begins with the text, or -1.
     int Find(const std::wstring& captionStart) const;
     RECT ItemRect(int item) const;
-    // A double click on the item with the mouse, as a user makes it.
+    // A click or a double click on the item with the mouse, as a user makes it.
+    void Click(int item) const;
     void DoubleClick(int item) const;
 
 private:

@@ -1,0 +1,271 @@
+// KelvoAgentConfig.exe as a user meets it: started in a folder of its own beside the agent's
+// file, worked from outside with the mouse, the keyboard's messages and the menu, its
+// message boxes answered as a user would. Wine runs every program under a local account,
+// which the editor never takes for an administrator: these are the roads of a user who is
+// not one (the Save button stays disabled, File > Save still writes a file the account may
+// write).
+#include "EditorTestSupport.h"
+#include "common/CResourceLoader.h"
+#include "resources/KVResourceIds.h"
+#include "tests/uisupport/UiScreenshot.h"
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+using namespace editor_test;
+
+namespace
+{
+const char kAgentFile[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<configuration>\r\n"
+    "\t<appSettings>\r\n"
+    "\t\t<add key=\"CartHardwareIds\"><value>HID\\VID_0B6A&amp;PID_0417</value></add>\r\n"
+    "\t\t<add key=\"EndAccessOnLockAndExit\"><value>1</value></add>\r\n"
+    "\t\t<add key=\"RetryAuthenticationStart\"><value>1</value></add>\r\n"
+    "\t\t<add key=\"PromptTimeoutSeconds\"><value>20</value></add>\r\n"
+    "\t</appSettings>\r\n"
+    "</configuration>\r\n";
+
+// The settings the shipped file defines for the agent.
+const int kAgentSettingCount = 11;
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id)
+{
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)))
+        folder = path;
+    CoTaskMemFree(path);
+    return folder;
+}
+
+// Where the programs look for their files before their own folder.
+std::wstring ProgramDataFolder()
+{
+    return KnownFolder(FOLDERID_ProgramData) + L"\\" + ResourceText(IDS_DATA_FOLDER_COMPANY) + L"\\" +
+           ResourceText(IDS_DATA_FOLDER_PRODUCT) + L"\\" + ResourceText(IDS_DATA_FOLDER_PROGRAM);
+}
+
+class EditorWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        ASSERT_EQ(0u, CResourceLoader::Instance().Load());
+        m_caption = ResourceText(IDS_EDITOR_CAPTION);
+        for (const wchar_t* name : { L"KelvoAgent.exe.config", L"KelvoAgentConfig.exe.config" })
+            ASSERT_FALSE(FileExists(ProgramDataFolder() + L"\\" + name))
+                << "a shared copy would be taken instead of the test's: " << Narrow(name);
+        m_folder = MakeTempFolder(L"window");
+        for (const wchar_t* name : { L"KelvoAgentConfig.exe", L"KelvoAgentConfig.exe.config", L"KVResource.dll",
+                                     L"KelvoAgentConfigSec.dll" })
+            ASSERT_TRUE(CopyFromBin(name, m_folder)) << Narrow(name);
+        m_agentFile = m_folder + L"\\KelvoAgent.exe.config";
+    }
+    void TearDown() override
+    {
+        m_editor.Kill();
+        m_peer.Kill();
+        SetFileAttributesW(m_agentFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteTree(m_folder);
+        CoUninitialize();
+    }
+
+    // Changes the editor's own logging settings in its file.
+    void SetEditorLogLevel(int level)
+    {
+        const std::wstring path = m_folder + L"\\KelvoAgentConfig.exe.config";
+        std::string own = ReadFileBytes(path);
+        const std::string from = "<add key=\"LogLevel\"><value>0</value></add>";
+        const size_t at = own.find(from);
+        ASSERT_NE(std::string::npos, at);
+        own.replace(at, from.size(), "<add key=\"LogLevel\"><value>" + std::to_string(level) + "</value></add>");
+        WriteFileBytes(path, own);
+    }
+    // A stand-in agent that records the reload notices it receives.
+    void StartAgentPeer()
+    {
+        m_record = m_folder + L"\\agent-record.txt";
+        ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_folder, L"KelvoAgent.exe"));
+        ASSERT_TRUE(m_peer.Start(m_folder + L"\\KelvoAgent.exe", L"\"" + m_record + L"\" 60000", m_folder));
+        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }));
+    }
+    void StartEditor()
+    {
+        ASSERT_TRUE(m_editor.Start(m_folder + L"\\KelvoAgentConfig.exe", L"", m_folder));
+        m_main = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title == m_caption; }, 15000);
+        ASSERT_NE(nullptr, m_main) << "the editor's window did not appear";
+        m_list = GetDlgItem(m_main, IDC_CONFIG_EDITOR_LIST);
+        ASSERT_TRUE(WaitFor([&] { return CRemoteList(m_list).Count() > 0; })) << "the list stayed empty";
+    }
+    int Item(const wchar_t* captionStart)
+    {
+        const int item = CRemoteList(m_list).Find(captionStart);
+        EXPECT_GE(item, 0) << Narrow(captionStart) << " is not listed";
+        return item;
+    }
+    std::wstring Value(int item) { return CRemoteList(m_list).Text(item, 1); }
+    // Double-clicks the item and waits for its value editor, titled with the caption.
+    HWND OpenEditor(int item, const std::wstring& caption)
+    {
+        CRemoteList(m_list).DoubleClick(item);
+        return FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title == caption; });
+    }
+    // Whether the item's value is drawn in red, as the screen shows it when another item is
+    // selected (a selected row is drawn in the selection's colours).
+    bool ShownAsChanged(int item)
+    {
+        CRemoteList list(m_list);
+        list.Click(item == 0 ? list.Count() - 1 : 0);
+        WaitFor([&] { return static_cast<int>(SendMessageW(m_list, LVM_GETSELECTIONMARK, 0, 0)) != item; }, 2000);
+        RedrawWindow(m_list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Sleep(100);
+        CScreenImage image;
+        EXPECT_TRUE(CaptureScreen(m_main, image));
+        RECT cell = CRemoteList(m_list).ItemRect(item);
+        const LONG captionColumnEnd = static_cast<LONG>(SendMessageW(m_list, LVM_GETCOLUMNWIDTH, 0, 0));
+        cell.left = captionColumnEnd;
+        cell.right = captionColumnEnd + static_cast<LONG>(SendMessageW(m_list, LVM_GETCOLUMNWIDTH, 1, 0));
+        MapWindowPoints(m_list, nullptr, reinterpret_cast<POINT*>(&cell), 2);
+        RECT window = {};
+        GetWindowRect(m_main, &window);
+        OffsetRect(&cell, -window.left, -window.top);
+        return HasRedPixels(image, cell);
+    }
+    std::wstring Screenshot(const wchar_t* name)
+    {
+        const std::wstring path = kelvo_test::SaveWindowScreenshot(m_main, name);
+        if (!path.empty())
+            std::printf("Screenshot: %s\n", Narrow(path).c_str());
+        return path;
+    }
+    std::string AgentFile() { return ReadFileBytes(m_agentFile); }
+
+    std::wstring m_caption;
+    std::wstring m_folder;
+    std::wstring m_agentFile;
+    std::wstring m_record;
+    CProcessRun m_editor;
+    CProcessRun m_peer;
+    HWND m_main = nullptr;
+    HWND m_list = nullptr;
+};
+}
+
+// The whole road of a user who is not an administrator: the list shows the agent's file,
+// a double click edits a value, File > Save writes it and the running agent is told; an edit
+// left unsaved is asked about at Close, whoever the user is.
+TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    SetEditorLogLevel(4);
+    ASSERT_NO_FATAL_FAILURE(StartAgentPeer());
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+
+    // What the window shows at start.
+    EXPECT_EQ(kAgentSettingCount, CRemoteList(m_list).Count());
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NOT_ADMIN), WindowText(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)));
+    EXPECT_FALSE(IsEnabled(GetDlgItem(m_main, IDOK)));
+    const int timeout = Item(L"Prompt time-out");
+    ASSERT_GE(timeout, 0);
+    EXPECT_EQ(L"20", Value(timeout));
+    EXPECT_EQ(L"Yes", Value(Item(L"End access on lock and exit")));
+    EXPECT_FALSE(ShownAsChanged(timeout));
+    Screenshot(L"ConfigEditor_MainWindow");
+
+    // A double click opens the value editor; its OK takes the new value over, in red.
+    HWND editor = OpenEditor(timeout, L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    kelvo_test::SaveWindowScreenshot(editor, L"ConfigEditor_EditNumber");
+    SetText(editor, 1029, L"30");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"30"; })) << Narrow(Value(timeout));
+    EXPECT_TRUE(ShownAsChanged(timeout));
+    Screenshot(L"ConfigEditor_Changed");
+    EXPECT_EQ(std::string::npos, AgentFile().find("<value>30</value>")) << "written before the save";
+
+    // File > Save writes the file and tells the running agent.
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    ASSERT_TRUE(WaitFor([&] { return AgentFile().find("<value>30</value>") != std::string::npos; })) << AgentFile();
+    EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("reload") != std::string::npos; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return !ShownAsChanged(timeout); }, 2000));
+    EXPECT_EQ(L"30", Value(timeout));
+
+    // An edit left unsaved: Close asks, No keeps the window, Yes drops the edit.
+    const int exitItem = Item(L"Exit in the notification menu");
+    editor = OpenEditor(exitItem, L"Exit in the notification menu");
+    ASSERT_NE(nullptr, editor);
+    Click(editor, 1032);
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(exitItem) == L"Yes"; }));
+    Command(m_main, IDCANCEL);
+    std::wstring question;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDNO, &question, m_main)) << "Close did not ask";
+    EXPECT_NE(std::wstring::npos, question.find(ResourceText(IDS_EDITOR_DISCARD_CHANGES)));
+    EXPECT_FALSE(m_editor.WaitForExit(500));
+    Command(m_main, IDCANCEL);
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDYES, nullptr, m_main));
+    DWORD code = 1;
+    EXPECT_TRUE(m_editor.WaitForExit(5000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(std::string::npos, AgentFile().find("ShowExitMenuItem"));
+
+    // The editor logged under a name of its own, apart from the agent's files.
+    const std::wstring logs = KnownFolder(FOLDERID_LocalAppData) + L"\\" + ResourceText(IDS_DATA_FOLDER_COMPANY) + L"\\" +
+                              ResourceText(IDS_DATA_FOLDER_PRODUCT) + L"\\" + ResourceText(IDS_DATA_FOLDER_PROGRAM) +
+                              L"\\" + ResourceText(IDS_LOG_FOLDER_NAME);
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    wchar_t day[32];
+    swprintf(day, 32, L"%04d%02d%02d", now.wYear, now.wMonth, now.wDay);
+    EXPECT_TRUE(FileExists(logs + L"\\KelvoConfigEditor" + day + L".log"));
+    EXPECT_FALSE(FileExists(logs + L"\\KelvoAgentConfig" + day + L".log"));
+}
+
+// A write that cannot reach the file (here: the file has no section for settings) fails the
+// save with a message, and every edit stays as it was, still marked as changed.
+TEST_F(EditorWindow, ASaveThatWritesNothingFailsAndKeepsTheEdits)
+{
+    const std::string noSection = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<configuration>\r\n\t<other/>\r\n</configuration>\r\n";
+    WriteFileBytes(m_agentFile, noSection);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    const int timeout = Item(L"Prompt time-out");
+    HWND editor = OpenEditor(timeout, L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1029, L"45");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"45"; }));
+
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main)) << "the failed save said nothing";
+    EXPECT_NE(std::wstring::npos, message.find(m_agentFile)) << Narrow(message);
+    EXPECT_EQ(noSection, AgentFile());
+    EXPECT_EQ(L"45", Value(timeout));
+    EXPECT_TRUE(ShownAsChanged(timeout));
+    Screenshot(L"ConfigEditor_SaveFailed");
+}
+
+// A file this account may not write: the direct write is refused, and a user who is not an
+// administrator has no account the service would write for, so the save fails and the
+// edits stay.
+TEST_F(EditorWindow, AReadOnlyFileRefusesTheSaveOfAUserWhoIsNotAnAdministrator)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    SetFileAttributesW(m_agentFile.c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    const int timeout = Item(L"Prompt time-out");
+    HWND editor = OpenEditor(timeout, L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1029, L"55");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"55"; }));
+
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
+    EXPECT_NE(std::wstring::npos, message.find(L"0x80070005")) << Narrow(message);
+    EXPECT_EQ(kAgentFile, AgentFile());
+    EXPECT_TRUE(ShownAsChanged(timeout));
+}
