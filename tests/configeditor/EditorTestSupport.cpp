@@ -1,9 +1,11 @@
 #include "EditorTestSupport.h"
 #include "common/CResourceLoader.h"
+#include "tests/uisupport/UiScreenshot.h"
 #include <commctrl.h>
 #include <shellapi.h>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 namespace editor_test
 {
@@ -302,6 +304,32 @@ void SetText(HWND dialog, int controlId, const std::wstring& text)
                         SMTO_ABORTIFHUNG, 2000, nullptr);
 }
 
+namespace
+{
+void SendKey(HWND foreground, WORD key, DWORD flags)
+{
+    SetForegroundWindow(foreground);
+    WaitFor([&] { return GetForegroundWindow() == foreground; }, 1000);
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+    Sleep(100);
+}
+}
+
+void KeyDown(HWND foreground, WORD key)
+{
+    SendKey(foreground, key, 0);
+}
+
+void KeyUp(HWND foreground, WORD key)
+{
+    SendKey(foreground, key, KEYEVENTF_KEYUP);
+}
+
 int CRemoteList::Count() const
 {
     return static_cast<int>(SendMessageW(m_list, LVM_GETITEMCOUNT, 0, 0));
@@ -406,6 +434,15 @@ bool CaptureScreen(HWND window, CScreenImage& image)
         DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+std::wstring Screenshot(HWND window, const wchar_t* name)
+{
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(300);
+    const std::wstring path = kelvo_test::SaveWindowScreenshot(window, name);
+    std::printf("Screenshot: %s\n", Narrow(path).c_str());
+    return path;
 }
 
 bool HasRedPixels(const CScreenImage& image, const RECT& area)

@@ -60,6 +60,10 @@ void Click(HWND dialog, int buttonId);
 // Sends a command (a menu item or button ID) without waiting for what it starts.
 void Command(HWND dialog, int commandId);
 void SetText(HWND dialog, int controlId, const std::wstring& text);
+// Brings the window to the front and presses or releases a key on the keyboard, as a user
+// does (the window with the keyboard focus receives it and the key's state follows it).
+void KeyDown(HWND foreground, WORD key);
+void KeyUp(HWND foreground, WORD key);
 
 // A report-view list control of another process.
 class CRemoteList
@@ -88,6 +92,9 @@ struct CScreenImage
     DWORD At(int x, int y) const { return pixels[size_t(y) * width + x]; }
 };
 bool CaptureScreen(HWND window, CScreenImage& image);
+// A PNG of the window, once it has repainted, in the build's screenshot folder; its path is
+// printed for the person who reads the test output.
+std::wstring Screenshot(HWND window, const wchar_t* name);
 // Whether a pure red pixel (the editor's colour for changed values) lies in the rectangle
 // (window coordinates of the image).
 bool HasRedPixels(const CScreenImage& image, const RECT& area);

@@ -7,7 +7,6 @@
 #include "EditorTestSupport.h"
 #include "common/CResourceLoader.h"
 #include "resources/KVResourceIds.h"
-#include "tests/uisupport/UiScreenshot.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -133,13 +132,7 @@ protected:
         OffsetRect(&cell, -window.left, -window.top);
         return HasRedPixels(image, cell);
     }
-    std::wstring Screenshot(const wchar_t* name)
-    {
-        const std::wstring path = kelvo_test::SaveWindowScreenshot(m_main, name);
-        if (!path.empty())
-            std::printf("Screenshot: %s\n", Narrow(path).c_str());
-        return path;
-    }
+    std::wstring Screenshot(const wchar_t* name) { return editor_test::Screenshot(m_main, name); }
     std::string AgentFile() { return ReadFileBytes(m_agentFile); }
 
     std::wstring m_caption;
@@ -177,7 +170,7 @@ TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
     // A double click opens the value editor; its OK takes the new value over, in red.
     HWND editor = OpenEditor(timeout, L"Prompt time-out");
     ASSERT_NE(nullptr, editor);
-    kelvo_test::SaveWindowScreenshot(editor, L"ConfigEditor_EditNumber");
+    editor_test::Screenshot(editor, L"ConfigEditor_EditNumber");
     SetText(editor, 1029, L"30");
     Click(editor, IDOK);
     ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"30"; })) << Narrow(Value(timeout));
