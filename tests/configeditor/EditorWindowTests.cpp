@@ -262,3 +262,118 @@ TEST_F(EditorWindow, AReadOnlyFileRefusesTheSaveOfAUserWhoIsNotAnAdministrator)
     EXPECT_EQ(kAgentFile, AgentFile());
     EXPECT_TRUE(ShownAsChanged(timeout));
 }
+
+// File > Open: a file of another application known to the editor shows that application's
+// settings; a file of a program the editor does not know is refused with a message and the
+// list stays as it was. Wine's open dialog is answered as a user would: the file's name
+// typed into it and Open pressed.
+TEST_F(EditorWindow, OpenShowsTheSettingsOfTheFilesApplicationAndRefusesAnUnknownOne)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    const std::wstring elsewhere = MakeTempFolder(L"open");
+    const std::string serviceFile = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<configuration>\r\n\t<appSettings>\r\n"
+                                    "\t\t<add key=\"LogLevel\"><value>4</value></add>\r\n\t</appSettings>\r\n</configuration>\r\n";
+    WriteFileBytes(elsewhere + L"\\KelvoConfigSvc.exe.config", serviceFile);
+    WriteFileBytes(elsewhere + L"\\SomeOtherProgram.exe.config", serviceFile);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    auto openFile = [&](const std::wstring& path) {
+        Command(m_main, ID_CONFIG_EDITOR_OPEN);
+        HWND dialog = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+        if (!dialog)
+            return false;
+        SetText(dialog, 0x47C, path);   // the file name box of the open dialog
+        Click(dialog, IDOK);
+        return WaitFor([&] { return !IsWindow(dialog); });
+    };
+
+    ASSERT_TRUE(openFile(elsewhere + L"\\SomeOtherProgram.exe.config")) << "the open dialog did not take the name";
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NO_APPLICATION), message);
+    EXPECT_EQ(kAgentSettingCount, CRemoteList(m_list).Count());
+
+    ASSERT_TRUE(openFile(elsewhere + L"\\KelvoConfigSvc.exe.config"));
+    ASSERT_TRUE(WaitFor([&] { return CRemoteList(m_list).Count() == 2; })) << CRemoteList(m_list).Count();
+    EXPECT_EQ(L"Events", Value(Item(L"Log level")));
+    EXPECT_EQ(L"30", Value(Item(L"Log retention"))) << "a missing entry shows its definition's default";
+
+    // View > XML shows the opened document.
+    Command(m_main, ID_CONFIG_EDITOR_VIEW_XML);
+    HWND view = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    ASSERT_NE(nullptr, view);
+    EXPECT_NE(std::wstring::npos, WindowText(GetDlgItem(view, 1039)).find(L"LogLevel"));
+    editor_test::Screenshot(view, L"ConfigEditor_ViewXml");
+    Click(view, IDOK);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(view); }));
+    DeleteTree(elsewhere);
+}
+
+// Every kind of setting the agent has, edited in its own editor and saved: a text, a list
+// (a cart added in the list editor), a number with named values, and the cart-access list
+// in the picker library's dialog (an account removed).
+TEST_F(EditorWindow, EveryKindOfAgentSettingIsEditedAndSaved)
+{
+    std::string file = kAgentFile;
+    file.insert(file.find("\t</appSettings>"),
+                "\t\t<add key=\"AuthorizingGroups\"><value>HQ\\Nurses;HQ\\Pharmacists</value></add>\r\n");
+    WriteFileBytes(m_agentFile, file);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+
+    // Text.
+    HWND editor = OpenEditor(Item(L"Menu text: start sign-on"), L"Menu text: start sign-on");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1037, L"Open the drawers");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Menu text: start sign-on")) == L"Open the drawers"; }));
+
+    // List: a second cart added.
+    editor = OpenEditor(Item(L"Supported carts"), L"Supported carts");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1024, L"HID\\VID_1FC9&PID_0003");
+    ASSERT_TRUE(WaitFor([&] { return IsEnabled(GetDlgItem(editor, 1021)); })) << "Add stayed disabled";
+    Click(editor, 1021);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(editor, 1025), LB_GETCOUNT, 0, 0) == 2; }));
+    editor_test::Screenshot(editor, L"ConfigEditor_EditList");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] {
+        return Value(Item(L"Supported carts")) == L"HID\\VID_0B6A&PID_0417 HID\\VID_1FC9&PID_0003";
+    })) << Narrow(Value(Item(L"Supported carts")));
+
+    // Number with named values.
+    editor = OpenEditor(Item(L"Log level"), L"Log level");
+    ASSERT_NE(nullptr, editor);
+    HWND names = GetDlgItem(editor, 1006);
+    for (LRESULT i = 0; i < SendMessageW(names, CB_GETCOUNT, 0, 0); ++i)
+        if (SendMessageW(names, CB_GETITEMDATA, i, 0) == 2)
+            SendMessageW(names, CB_SETCURSEL, i, 0);
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Log level")) == L"Errors"; }));
+
+    // Cart access, in the picker library's dialog: the directory cannot be reached here (its
+    // message is answered), the two accounts are listed as given, the first is removed.
+    CRemoteList(m_list).DoubleClick(Item(L"Cart access"));
+    std::wstring pickerMessage;
+    AnswerBox(m_editor.Id(), m_caption, IDOK, &pickerMessage, m_main, 5000);
+    HWND picker = FindDialog(m_editor.Id(), [](const std::wstring& title) { return title == L"Cart Access"; }, 10000);
+    ASSERT_NE(nullptr, picker) << "the cart-access dialog did not appear; " << Narrow(pickerMessage);
+    CRemoteList accounts(GetDlgItem(picker, 1038));
+    ASSERT_TRUE(WaitFor([&] { return accounts.Count() == 2; })) << accounts.Count();
+    accounts.Click(0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(picker, 1038), LVM_GETSELECTEDCOUNT, 0, 0) == 1; }));
+    editor_test::Screenshot(picker, L"ConfigEditor_CartAccess");
+    Click(picker, 1033);
+    ASSERT_TRUE(WaitFor([&] { return accounts.Count() == 1; }));
+    Click(picker, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Cart access")) == L"HQ\\Pharmacists"; }))
+        << Narrow(Value(Item(L"Cart access")));
+
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    ASSERT_TRUE(WaitFor([&] { return AgentFile().find("Open the drawers") != std::string::npos; })) << AgentFile();
+    const std::string saved = AgentFile();
+    EXPECT_EQ(std::string::npos, saved.find("HQ\\Nurses"));
+    EXPECT_NE(std::string::npos, saved.find("<value>HQ\\Pharmacists</value>"));
+    EXPECT_NE(std::string::npos, saved.find("<value>Open the drawers</value>"));
+    EXPECT_NE(std::string::npos, saved.find("<value>HID\\VID_1FC9&amp;PID_0003</value>"));
+    EXPECT_NE(std::string::npos, saved.find("<add key=\"LogLevel\">"));
+    Screenshot(L"ConfigEditor_EveryKindSaved");
+}
