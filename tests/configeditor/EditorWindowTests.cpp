@@ -377,3 +377,78 @@ TEST_F(EditorWindow, EveryKindOfAgentSettingIsEditedAndSaved)
     EXPECT_NE(std::string::npos, saved.find("<add key=\"LogLevel\">"));
     Screenshot(L"ConfigEditor_EveryKindSaved");
 }
+
+// File > Reload takes the file as it is now; a file that is gone leaves no document, and the
+// next save asks where to write the settings and writes a new file there.
+TEST_F(EditorWindow, ReloadTakesTheFileAsItIsNowAndAFileThatIsGoneIsSavedUnderANewName)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    std::string changed = kAgentFile;
+    changed.replace(changed.find("<value>20</value>"), 17, "<value>25</value>");
+    WriteFileBytes(m_agentFile, changed);
+    Command(m_main, ID_CONFIG_EDITOR_RELOAD);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Prompt time-out")) == L"25"; }));
+
+    DeleteFileW(m_agentFile.c_str());
+    Command(m_main, ID_CONFIG_EDITOR_RELOAD);
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
+    EXPECT_NE(std::wstring::npos, message.find(m_agentFile)) << Narrow(message);
+
+    HWND editor = OpenEditor(Item(L"Prompt time-out"), L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1029, L"35");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Prompt time-out")) == L"35"; }));
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    HWND saveAs = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    ASSERT_NE(nullptr, saveAs) << "the save asked for no file";
+    const std::wstring newFile = m_folder + L"\\Saved.config";
+    SetText(saveAs, 0x47C, newFile);
+    Click(saveAs, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(newFile).find("<value>35</value>") != std::string::npos; }))
+        << ReadFileBytes(newFile);
+    EXPECT_TRUE(WaitFor([&] { return !ShownAsChanged(Item(L"Prompt time-out")); }, 3000));
+}
+
+// The list follows the window's size, the notice and the buttons keep their distances from
+// the edges, and the window does not get smaller than it started.
+TEST_F(EditorWindow, TheLayoutFollowsTheWindowAndTheWindowKeepsItsFirstSize)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    auto clientOf = [&](HWND control) {
+        RECT rect = {};
+        GetWindowRect(control, &rect);
+        MapWindowPoints(nullptr, m_main, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    RECT window = {}, client = {};
+    GetWindowRect(m_main, &window);
+    GetClientRect(m_main, &client);
+    const RECT list = clientOf(m_list), save = clientOf(GetDlgItem(m_main, IDOK));
+    const RECT close = clientOf(GetDlgItem(m_main, IDCANCEL)), notice = clientOf(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE));
+    const int width = window.right - window.left, height = window.bottom - window.top;
+
+    SetWindowPos(m_main, nullptr, 0, 0, width + 200, height + 100, SWP_NOMOVE | SWP_NOZORDER);
+    RECT grown = {};
+    ASSERT_TRUE(WaitFor([&] {
+        GetClientRect(m_main, &grown);
+        return grown.right == client.right + 200 && clientOf(m_list).right == list.right + 200;
+    })) << clientOf(m_list).right;
+    EXPECT_EQ(list.bottom + 100, clientOf(m_list).bottom);
+    EXPECT_EQ(save.left + 200, clientOf(GetDlgItem(m_main, IDOK)).left);
+    EXPECT_EQ(save.top + 100, clientOf(GetDlgItem(m_main, IDOK)).top);
+    EXPECT_EQ(close.left + 200, clientOf(GetDlgItem(m_main, IDCANCEL)).left);
+    EXPECT_EQ(notice.top + 100, clientOf(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)).top);
+    Screenshot(L"ConfigEditor_Resized");
+
+    // Narrower than at start: the width goes back to the first width; the height stays.
+    SetWindowPos(m_main, nullptr, 0, 0, width - 150, height + 100, SWP_NOMOVE | SWP_NOZORDER);
+    RECT now = {};
+    EXPECT_TRUE(WaitFor([&] {
+        GetWindowRect(m_main, &now);
+        return now.right - now.left == width && now.bottom - now.top == height + 100;
+    })) << now.right - now.left << " x " << now.bottom - now.top;
+}
