@@ -88,7 +88,7 @@ protected:
         m_record = m_folder + L"\\agent-record.txt";
         ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_folder, L"KelvoAgent.exe"));
         ASSERT_TRUE(m_peer.Start(m_folder + L"\\KelvoAgent.exe", L"\"" + m_record + L"\" 60000", m_folder));
-        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }));
+        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }, 20000));
     }
     void StartEditor()
     {
