@@ -179,8 +179,10 @@ HRESULT CKelvoSaveGuard::CheckCaller(LPCWSTR claimedUser)
 {
     CStringEx domain, name;
     BOOL member = FALSE;
+    HRESULT impersonated = S_OK;
     {
         CClientImpersonation impersonation;
+        impersonated = impersonation.Result();
         // RPC_E_CALL_COMPLETE: no COM call is being served, the caller is this process.
         if (FAILED(impersonation.Result()) && impersonation.Result() != RPC_E_CALL_COMPLETE)
         {
@@ -203,6 +205,8 @@ HRESULT CKelvoSaveGuard::CheckCaller(LPCWSTR claimedUser)
             return E_ACCESSDENIED;
         }
     }
+    CUtilLogging::Instance().LogRes(5, IDS_SVC_CALLER_IDENTIFIED, domain.GetString(), name.GetString(),
+                                    static_cast<unsigned>(impersonated), member ? 1 : 0);
     if (!member)
     {
         CUtilLogging::Instance().LogRes(2, IDS_SVC_CALLER_NOT_ADMIN, domain.GetString(), name.GetString());
