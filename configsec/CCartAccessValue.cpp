@@ -3,6 +3,7 @@
 #include "common/CResourceLoader.h"
 #include "configsec/CADAccountSearch.h"
 #include "resources/KVIdsDirectory.h"
+#include <algorithm>
 
 namespace
 {
@@ -90,10 +91,21 @@ void CCartAccessValue::Load(const CStringEx& value, CSmartList<CADObject*>& list
         CADLocation location;
         std::vector<std::unique_ptr<CADObject>> found;
         if (!domain.IsEmpty() && !name.IsEmpty() && FindLocation(domain, locations, haveRoot, location) &&
-            SUCCEEDED(CADAccountSearch::FindExact(location, name, found, root)) && found.size() == 1)
+            SUCCEEDED(CADAccountSearch::FindExact(location, name, found, root)))
         {
-            list.Add(std::move(found.front()));
-            continue;
+            // The agent reads the entry as an account name: an account that the search
+            // found by another name (its display name) is not this entry, and taking it
+            // would give the cart to someone nobody listed.
+            found.erase(std::remove_if(found.begin(), found.end(),
+                                       [&](const std::unique_ptr<CADObject>& object) {
+                                           return object->m_name.CompareNoCase(name) != 0;
+                                       }),
+                        found.end());
+            if (found.size() == 1)
+            {
+                list.Add(std::move(found.front()));
+                continue;
+            }
         }
         ++report.unresolved;
         list.AddCopy(CADObject::Unresolved(entry));

@@ -145,6 +145,12 @@ bool HasAcceptedForm(const CStringEx& path)
         component = path.Mid(start, end - start);
         if (component.IsEmpty() || IsReservedDeviceName(component))
             return false;
+        // A folder whose name ends in a space or a dot is not the folder that a look-up of
+        // the path up to it finds (the look-up drops the ending), so the reparse-point test
+        // would examine another folder than the one written through.
+        const wchar_t last = component.GetAt(component.GetLength() - 1);
+        if (last == L' ' || last == L'.')
+            return false;
         start = end + 1;
     }
     return EndsWithConfig(component);

@@ -185,7 +185,9 @@ private:
                 if (!Advance())
                     return false;
             }
-            if (!IsName())
+            // A key without a name would be its parent itself: removing it would take
+            // every key and value beside it.
+            if (!IsName() || m_token.text.empty())
                 return false;
             node->name = m_token.text;
             if (!Advance())

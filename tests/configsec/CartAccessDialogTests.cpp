@@ -140,6 +140,30 @@ TEST_F(ConfigSecTest, CancelGivesNothingAndRemoveWithoutSelectionSaysSo)
     EXPECT_EQ(kPickerCaption, Boxes()[0].caption);
 }
 
+// A stored entry is looked up by its account name, as the agent reads it: "Bob Brown" is
+// only bob's display name, so the entry stays as written instead of becoming bob, and the
+// group "Pat Lee" is found although a user shows the same display name.
+TEST_F(ConfigSecTest, StoredEntriesMatchAccountNamesNeverDisplayNames)
+{
+    const std::wstring value = L"HQ\\Bob Brown;HQ\\pat lee";
+    std::wstring verdict;
+    const CartAccessResult result = RunCartAccess(value, [](DialogDriver& ui) -> std::wstring {
+        HWND cart = ui.WaitForDialog(kCartCaption);
+        if (!cart)
+            return L"no dialog";
+        HWND list = GetDlgItem(cart, IDC_CONFIGSEC_ACCOUNTS);
+        if (DialogDriver::ListTexts(list) != Texts{ L"HQ\\Bob Brown", L"HQ\\Pat Lee" })
+            return L"loaded list differs";
+        if (ImagesOf(list) != std::vector<int>{ I_IMAGENONE, 1 })
+            return L"kind icons differ";
+        DialogDriver::Click(cart, IDOK);
+        return L"";
+    }, verdict);
+    EXPECT_EQ(L"", verdict);
+    EXPECT_EQ(IDOK, result.answer);
+    EXPECT_EQ(L"HQ\\Bob Brown;HQ\\Pat Lee", result.text);
+}
+
 // Without a reachable directory nothing can be looked up: every entry is kept and
 // written back exactly as it was given, bare names and spaces included.
 class ConfigSecNoDirectoryTest : public ConfigSecTest, public ::testing::WithParamInterface<bool>

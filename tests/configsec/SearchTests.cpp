@@ -72,7 +72,8 @@ TEST_F(ConfigSecTest, WmiCursorReadsRowsPropertiesAndKinds)
     ASSERT_EQ(S_OK, services->NextRow());
     CStringEx name;
     EXPECT_EQ(S_OK, services->GetString(L"Name", name));
-    EXPECT_STREQ(L"Eventlog", name.GetString());
+    // The condition matches without regard to case; the name comes as the service spells it.
+    EXPECT_EQ(0, _wcsicmp(L"Eventlog", name.GetString()));
     // An array property reads as a list (Wine's derivation list is empty).
     CMultiSzStringEx derivation;
     EXPECT_EQ(S_OK, services->GetStrings(L"__DERIVATION", derivation));

@@ -111,6 +111,27 @@ TEST_F(ComRegistrar, AScriptThatDoesNotParseChangesNothing)
     }
 }
 
+TEST_F(ComRegistrar, AKeyNameThatComesOutEmptyIsRefusedAndLeavesItsParentAlone)
+{
+    // A quoted empty name, or a replacement that is empty, names no key of its own.
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\KelvoRegistrarTest\\Theirs", L"Keep", REG_SZ, L"y", 4);
+    const wchar_t* const scripts[] = {
+        L"HKCU { NoRemove Software { NoRemove KelvoRegistrarTest { '%EMPTY%' } } }",
+        L"HKCU { NoRemove Software { NoRemove KelvoRegistrarTest { ForceRemove '' = s 'x' } } }",
+    };
+    for (const wchar_t* script : scripts)
+    {
+        for (const bool registering : { true, false })
+        {
+            SCOPED_TRACE(registering ? "registering" : "unregistering");
+            CComRegistrarEx registrar;
+            registrar.AddReplacement(L"EMPTY", L"");
+            EXPECT_EQ(E_INVALIDARG, registrar.UpdateFromScript(script, registering));
+            EXPECT_EQ(L"y", ReadText(std::wstring(kTestKey) + L"\\Theirs", L"Keep"));
+        }
+    }
+}
+
 TEST(ComObjects, AgentConfigShowsOneIdentityAloneAndDelegatesToItsOuterObjectWhenAggregated)
 {
     // Alone: IUnknown, IDispatch and IAgentConfig are one pointer.

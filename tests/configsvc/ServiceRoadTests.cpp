@@ -187,6 +187,12 @@ TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeAndTouchNoFile)
     if (!haveLink)
         std::printf("note: no symbolic link could be made here; the reparse-point case is left out\n");
 
+    // A folder whose name ends in a space, beside a plain folder of the name without it:
+    // a look-up of the path up to the folder drops the space and finds the plain one.
+    const std::wstring spaced = m_folder + L"\\spaced ";
+    ASSERT_TRUE(CreateDirectoryW((m_folder + L"\\spaced").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + spaced).c_str(), nullptr));
+
     const std::wstring drive = target.substr(0, 2);
     struct Refusal
     {
@@ -212,6 +218,7 @@ TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeAndTouchNoFile)
         { "forward slashes", m_user, m_computer, drive + L"/Agent.exe.config", kNewDocument, E_INVALIDARG },
         { "not a .config file", m_user, m_computer, m_folder + L"\\Agent.exe.ini", kNewDocument, E_INVALIDARG },
         { "device name", m_user, m_computer, m_folder + L"\\CON.config", kNewDocument, E_INVALIDARG },
+        { "folder name ending in a space", m_user, m_computer, spaced + L"\\Agent.exe.config", kNewDocument, E_INVALIDARG },
     };
     if (haveLink)
         refusals.push_back({ "link on the way", m_user, m_computer, linked + L"\\Agent.exe.config", kNewDocument, E_INVALIDARG });
@@ -223,7 +230,10 @@ TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeAndTouchNoFile)
         EXPECT_EQ(refusal.expected, Save(agent.Get(), refusal.user, refusal.domain, refusal.path, refusal.xml));
         EXPECT_EQ(before, Snapshot(m_folder));
         EXPECT_TRUE(Snapshot(real).empty());
+        EXPECT_TRUE(Snapshot(L"\\\\?\\" + spaced).empty());
     }
+    // The folder is removed by its exact name; the world's clean-up would miss it.
+    RemoveDirectoryW((L"\\\\?\\" + spaced).c_str());
     // The same connection still saves for the administrator.
     EXPECT_EQ(S_OK, Save(agent.Get(), m_user, m_computer, target, kNewDocument));
 }
