@@ -1,0 +1,67 @@
+#include "sim/driver/CAgentLog.h"
+#include "sim/driver/ScenarioWait.h"
+#include "resources/KVResourceIds.h"
+#include <shlobj.h>
+
+namespace
+{
+std::string ReadFrom(const CStringEx& path, size_t offset)
+{
+    // The program opens the file for every line: share everything so it never waits for us.
+    CFileHandleEx file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return std::string();
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.Get(), &size) || static_cast<ULONGLONG>(size.QuadPart) <= offset)
+        return std::string();
+    LARGE_INTEGER start = {};
+    start.QuadPart = static_cast<LONGLONG>(offset);
+    SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN);
+    std::string text(static_cast<size_t>(size.QuadPart) - offset, '\0');
+    DWORD read = 0;
+    ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+    text.resize(read);
+    return text;
+}
+}
+
+CAgentLog::CAgentLog(const CScenarioFolder& folder)
+{
+    CTaskMemEx known;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, reinterpret_cast<PWSTR*>(known.Put()))))
+        m_path = static_cast<const wchar_t*>(known.Get());
+    for (UINT id : {IDS_DATA_FOLDER_COMPANY, IDS_DATA_FOLDER_PRODUCT, IDS_DATA_FOLDER_PROGRAM, IDS_LOG_FOLDER_NAME})
+    {
+        CStringEx level;
+        folder.GetResources().LoadText(id, level);
+        m_path += L"\\";
+        m_path += level;
+    }
+    const CStringEx& program = folder.GetProgramPath();
+    CStringEx name = program.Mid(program.ReverseFind(L'\\') + 1);
+    if (name.ReverseFind(L'.') > 0)
+        name = name.Left(name.ReverseFind(L'.'));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    m_path.AppendFormat(L"\\%s%04d%02d%02d.log", name.GetString(), now.wYear, now.wMonth, now.wDay);
+    Mark();
+}
+
+void CAgentLog::Mark()
+{
+    CFileHandleEx file(CreateFileW(m_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    m_offset = file && GetFileSizeEx(file.Get(), &size) ? static_cast<size_t>(size.QuadPart) : 0;
+}
+
+std::string CAgentLog::NewText() const
+{
+    return ReadFrom(m_path, m_offset);
+}
+
+bool CAgentLog::WaitForText(const char* text, DWORD boundMs) const
+{
+    return ScenarioWaitFor([&] { return NewText().find(text) != std::string::npos; }, boundMs);
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The log file of a scenario's program, read from outside. The program logs into
+// LocalAppData\<564>\<565>\<566>\<543>\<name>YYYYMMDD.log (folder names: strings of the
+// scenario's KVResource; name: the program's file name without extension; date: local).
+// The configuration's log level (key 542) decides what is written: 5 writes everything.
+// Every agent of the Wine prefix writes into the same day's file, so the reader looks only
+// at what was appended after it was made (or after the last Mark()).
+#include "sim/driver/CScenarioFolder.h"
+#include <string>
+
+class CAgentLog
+{
+public:
+    // Marks the current end of the day's log of the folder's program.
+    explicit CAgentLog(const CScenarioFolder& folder);
+
+    const CStringEx& GetPath() const { return m_path; }
+    // Looks at text appended from now on only.
+    void Mark();
+    // The text appended since the mark.
+    std::string NewText() const;
+    // Waits until the appended text contains `text`; TRUE when it did within the bound.
+    bool WaitForText(const char* text, DWORD boundMs) const;
+
+private:
+    CStringEx m_path;
+    size_t m_offset = 0;
+};
