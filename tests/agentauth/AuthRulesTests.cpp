@@ -14,6 +14,11 @@ struct PrincipalCase
     const wchar_t* domain;
 };
 
+void PrintTo(const PrincipalCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class PrincipalSplit : public ::testing::TestWithParam<PrincipalCase> {};
 
 TEST_P(PrincipalSplit, UserIsBeforeTheFirstAtSignAndTheDomainIsTheRest)
@@ -40,6 +45,11 @@ struct MethodCase
     BYTE mode;
     bool firstHasName;
 };
+
+void PrintTo(const MethodCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class MethodFlags : public ::testing::TestWithParam<MethodCase> {};
 
@@ -76,6 +86,11 @@ struct BoundCase
     bool boundHere;
 };
 
+void PrintTo(const BoundCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class BoundName : public ::testing::TestWithParam<BoundCase> {};
 
 // The cart keeps 15 single-byte characters of the name it was bound to, so a longer or a
@@ -104,6 +119,11 @@ struct LogonCase
     std::vector<KelvoLogonScreen::Process> processes;
     bool shown;
 };
+
+void PrintTo(const LogonCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class LogonScreen : public ::testing::TestWithParam<LogonCase> {};
 

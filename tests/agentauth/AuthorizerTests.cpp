@@ -20,6 +20,11 @@ struct AuthorizeCase
     UINT message;
 };
 
+void PrintTo(const AuthorizeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Authorize : public DirectoryTest, public ::testing::WithParamInterface<AuthorizeCase> {};
 
 TEST_P(Authorize, DecidesFromConfigurationGroupsAndLocalAdministrators)
