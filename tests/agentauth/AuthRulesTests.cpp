@@ -61,7 +61,9 @@ TEST_P(MethodFlags, ItemsAreOredByTheirLowByteAndGiveTheAccessMode)
     EXPECT_EQ(GetParam().mode, KelvoAuthRules::AccessMode(flags));
     ASSERT_EQ(GetParam().items.size(), values.size());
     if (!values.empty())
+    {
         EXPECT_EQ(GetParam().firstHasName, KelvoAuthRules::MethodNameId(values[0]) != 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -44,7 +44,9 @@ TEST_P(Authorize, DecidesFromConfigurationGroupsAndLocalAdministrators)
     EXPECT_EQ(c.message, decision.messageId);
     // Configuration alone and a missing domain never reach the directory.
     if (c.verdict == Verdict::PreAuthorized || c.verdict == Verdict::NoDomain)
+    {
         EXPECT_EQ(callsBefore, DirectoryCalls());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
