@@ -9,6 +9,7 @@
 #include "tests/agentauth/AgentRoad.h"
 #include "resources/KVResourceIds.h"
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -283,6 +284,24 @@ double PrivateCommittedMb(HANDLE process)
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
 
+// The threads of a process.
+int ThreadCount(DWORD processId)
+{
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    {
+        if (entry.th32OwnerProcessID == processId)
+            ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
 // The memory figures of a process: committed private memory, and what Wine counts as its
 // anonymous resident memory (with Wine's own copies of the system libraries).
 void SayMemory(const char* what, HANDLE process)
@@ -293,10 +312,9 @@ void SayMemory(const char* what, HANDLE process)
     // Wine leaves PrivateUsage at 0 for another process; it reports the anonymous resident
     // memory as the commit charge.
     const SIZE_T anonymous = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
-    Say("   %s: committed private memory %.2f MB (goal for the agent: at most 10 MB); "
-        "anonymous resident %.2f MB, working set %.2f MB",
+    Say("   %s: committed private memory %.2f MB; anonymous resident %.2f MB, working set %.2f MB; %d threads",
         what, PrivateCommittedMb(process), static_cast<double>(anonymous) / (1024.0 * 1024.0),
-        static_cast<double>(memory.WorkingSetSize) / (1024.0 * 1024.0));
+        static_cast<double>(memory.WorkingSetSize) / (1024.0 * 1024.0), ThreadCount(GetProcessId(process)));
 }
 
 // The same figures for a minimal dialog program under the same Windows layer, to tell the
@@ -340,7 +358,7 @@ bool IdleFigures(DWORD seconds)
     const size_t exchanges = road.Cart().Mark() - polls;
     Say("   idle and polling for %.0f s: %zu cart exchanges, agent CPU %.1f ms = %.4f %% of one core (goal: at most 0.1 %%)",
         elapsed / 1000.0, exchanges, used, 100.0 * used / elapsed);
-    SayMemory("the agent", handle);
+    SayMemory("the agent (goal: at most 10 MB private)", handle);
     CloseHandle(handle);
     SayBaselineMemory();
     return Step(road.Stop(), "the agent stops");
