@@ -23,14 +23,19 @@ function(kelvo_add_gtest name)
   kelvo_version_resource(${name} APP "Kelvo tests: ${name}")
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest gtest_main)
   add_dependencies(${name} KVResource ${ARG_DEPENDS})
-  set(props TIMEOUT ${ARG_TIMEOUT})
-  if(ARG_RESOURCE_LOCK)
-    string(REPLACE ";" "," locks "${ARG_RESOURCE_LOCK}")
-    list(APPEND props RESOURCE_LOCK ${locks})
-  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-    PROPERTIES ${props})
+    TEST_LIST ${name}_TESTS
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_RESOURCE_LOCK)
+    # A list of locks cannot pass through gtest_discover_tests' PROPERTIES (it would split
+    # into property names, or arrive joined as one lock name). The locks are set on the
+    # discovered cases by a script that ctest runs after the discovery's own.
+    set(lock_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake)
+    file(WRITE ${lock_script}
+         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${lock_script})
+  endif()
 endfunction()
