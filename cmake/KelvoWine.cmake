@@ -23,16 +23,16 @@ function(kelvo_add_gtest name)
   kelvo_version_resource(${name} APP "Kelvo tests: ${name}")
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest gtest_main)
   add_dependencies(${name} KVResource ${ARG_DEPENDS})
+  set(props TIMEOUT ${ARG_TIMEOUT})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-    TEST_LIST ${name}_TESTS
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES ${props})
   if(ARG_RESOURCE_LOCK)
-    # A list of locks cannot pass through gtest_discover_tests' PROPERTIES (it would split
-    # into property names, or arrive joined as one lock name). The locks are set on the
-    # discovered cases by a script that ctest runs after the discovery's own.
+    # gtest_discover_tests flattens PROPERTIES into one argument list, so a value that is itself
+    # a list (two lock names) cannot pass through it. ctest includes this script after the
+    # discovered tests, whose names are then in <name>_TESTS, and gives them every lock.
     set(lock_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake)
     file(WRITE ${lock_script}
          "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\nendif()\n")
