@@ -111,7 +111,14 @@ void CCartAgentDlg::LoadSettings()
     // Logging follows the configured level; the log is restarted only when it changes.
     CUtilLogging& log = Log();
     const DWORD level = static_cast<DWORD>(m_settings.logLevel);
-    if (level != log.GetLevel())
+    const DWORD retention = static_cast<DWORD>(m_settings.logRetentionDays);
+    if (level != 0 && level == log.GetLevel() && retention != m_logRetentionInUse)
+    {
+        // Only the retention changed: the log goes on, its cleanup follows the new one.
+        log.SetRetentionDays(retention);
+        m_logRetentionInUse = retention;
+    }
+    else if (level != log.GetLevel())
     {
         if (level == 0)
         {
@@ -120,8 +127,8 @@ void CCartAgentDlg::LoadSettings()
         }
         else
         {
-            log.Initialize(level, static_cast<DWORD>(m_settings.logRetentionDays), CUtilAppEx::GetAppName(),
-                           FOLDERID_LocalAppData);
+            log.Initialize(level, retention, CUtilAppEx::GetAppName(), FOLDERID_LocalAppData);
+            m_logRetentionInUse = retention;
             log.LogRes(1, IDS_AGENT_LOG_STARTED, static_cast<int>(level), log.GetFilePath().GetString());
         }
     }

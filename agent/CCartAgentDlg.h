@@ -171,4 +171,5 @@ protected:
     _CObjectExPtr<CEndpointSession> m_spSession;
     CObjectExQIPtr<CVirtualChannelImpl> m_spChannel;
     bool m_sessionNotificationRegistered = false;
+    DWORD m_logRetentionInUse = 0;  // the retention the log was last started or set with
 };

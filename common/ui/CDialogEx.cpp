@@ -58,8 +58,13 @@ INT_PTR CDialogEx::DoModal()
 {
     m_modalEnded = false;
     m_modalResult = 0;
+    // Running from here on, so that an EndDialog during initialisation ends the run.
+    m_modalRunning = true;
     if (!Create(m_templateId, m_parent))
+    {
+        m_modalRunning = false;
         return -1;
+    }
 
     // The owner is disabled while the dialog runs, as with a system modal dialog.
     const bool ownerDisabled = m_parent && ::IsWindowEnabled(m_parent);
@@ -68,7 +73,6 @@ INT_PTR CDialogEx::DoModal()
     if (!m_modalEnded)
         ::ShowWindow(m_hWnd, SW_SHOW);
 
-    m_modalRunning = true;
     bool quit = false;
     int quitCode = 0;
     MSG msg;

@@ -1,6 +1,5 @@
 #include "common/CErrorEx.h"
 #include "common/ui/CMessageBoxEx.h"
-#include "common/ui/CNotifyIconEx.h"
 #include "common/ui/CUtilDialogEx.h"
 #include "tests/uisupport/UiScreenshot.h"
 #include "UiTestDialogs.h"
@@ -212,22 +211,4 @@ TEST(MessageBoxWithTimeOut, ClosesAtItsTimeOutEvenWhereTheSystemIgnoresIt)
     EXPECT_EQ(answer, CMessageBoxEx::kTimedOut);
     EXPECT_GE(elapsed, std::chrono::milliseconds(250));
     EXPECT_LT(elapsed, std::chrono::seconds(5));
-}
-
-TEST_F(DialogFramework, NotificationIconIsAddedChangedAndRemovedWithTheFullRecord)
-{
-    CBaseTestDlg dialog;
-    ASSERT_TRUE(dialog.Create(IDD_UI_TEST, nullptr));
-    CNotifyIconEx icon;
-    const std::wstring longTip(200, L'x');
-    HICON system = LoadIconW(nullptr, IDI_APPLICATION);
-    ASSERT_TRUE(icon.Update(dialog, 0, WM_USER + 12, system, longTip.c_str()));
-    EXPECT_EQ(icon.GetRecord().cbSize, 976u);
-    EXPECT_EQ(wcslen(icon.GetRecord().szTip), 127u);
-    EXPECT_TRUE(icon.Update(dialog, 0, WM_USER + 12, system, L"Cart connected"));
-    EXPECT_TRUE(icon.Delete());
-    // After the taskbar restarts the icon comes back with its last tooltip.
-    EXPECT_TRUE(icon.Readd());
-    EXPECT_STREQ(icon.GetRecord().szTip, L"Cart connected");
-    EXPECT_TRUE(icon.Delete());
 }

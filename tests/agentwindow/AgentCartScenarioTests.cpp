@@ -1,0 +1,116 @@
+// The real agent against the cart simulator, driven from outside: the reconnect command
+// with and without a cart, the end of the Windows session that is cancelled and the one
+// that is not. The cart's own transcript shows whether the agent polls it.
+#include "agent/CCartAgentDlg.h"
+#include "sim/driver/KelvoScenarioDriver.h"
+#include "resources/KVResourceIds.h"
+#include <gtest/gtest.h>
+#include <chrono>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+constexpr const wchar_t* kStatusPoll = L"status 0x01 reported";
+
+std::string Text(const CStringEx& text) { return ScenarioUtf8(text); }
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Polls the cart answered from `mark` on, within the time given.
+size_t PollsWithin(CCartSimProcess& cart, DWORD ms)
+{
+    const size_t mark = cart.Mark();
+    Sleep(ms);
+    return cart.CountExchanges(kStatusPoll, mark);
+}
+
+LRESULT SendToAgent(const CAgentProcess& agent, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+{
+    DWORD_PTR result = 0;
+    EXPECT_NE(0, SendMessageTimeoutW(agent.GetWindow(), message, wParam, lParam, SMTO_NORMAL, 10000, &result));
+    return static_cast<LRESULT>(result);
+}
+}
+
+TEST(AgentCartScenario, ReconnectAndACancelledEndOfSessionResumePollingAndTheRealEndClosesTheAgent)
+{
+    CCartSimProcess cart;
+    ASSERT_EQ(0u, cart.Start()) << Text(cart.GetErrorText());
+    CScenarioFolder folder;
+    ASSERT_EQ(0u, folder.Create()) << Text(folder.GetErrorText());
+    ASSERT_EQ(0u, folder.SetHidDevices({{cart.GetDevicePath(), cart.GetVendorId(), cart.GetProductId()}}));
+    ASSERT_EQ(0u, folder.WriteConfig({{IDS_CFG_CART_HARDWARE_IDS, {folder.HardwareId(cart.GetVendorId(), cart.GetProductId())}},
+                                      {IDS_CFG_LOG_LEVEL, {L"5"}}}))
+        << Text(folder.GetErrorText());
+    CStringEx noAuth, arguments, title, unreachable;
+    ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_SWITCH_NO_AUTO_AUTH, noAuth));
+    ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_TITLE, title));
+    ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_CART_UNREACHABLE, unreachable));
+    arguments.Format(L"/%s", noAuth.GetString());
+
+    CAgentProcess agent;
+    ASSERT_EQ(0u, agent.Start(folder, arguments)) << Text(agent.GetErrorText());
+    ASSERT_NE(nullptr, agent.WaitForWindow(20000)) << Text(agent.GetErrorText());
+    ASSERT_TRUE(agent.WaitForConnected(1, 15000));
+    // The worker polls twice a second.
+    EXPECT_GE(PollsWithin(cart, 2000), 3u) << cart.Transcript();
+
+    // Reconnect while the cart is there: the new worker polls too.
+    ASSERT_TRUE(agent.Post(WM_COMMAND, IDM_AGENT_RECONNECT));
+    EXPECT_GE(PollsWithin(cart, 2500), 3u) << cart.Transcript();
+    CAgentProcess::State state;
+    EXPECT_TRUE(agent.ReadState(state));
+    EXPECT_EQ(state.connected, 1);
+
+    // Reconnect without a cart: the agent says so in a box that closes by itself.
+    ASSERT_TRUE(cart.Remove());
+    ASSERT_TRUE(agent.SendDeviceRemoval(cart.GetDevicePath()));
+    ASSERT_TRUE(agent.WaitForConnected(0, 5000));
+    ASSERT_TRUE(agent.Post(WM_COMMAND, IDM_AGENT_RECONNECT));
+    CMessageBoxAnswerer boxes(agent.GetProcessId(), title);
+    const HWND box = boxes.WaitForBox(10000, unreachable);
+    ASSERT_NE(nullptr, box) << "no box saying the cart could not be reached";
+    const auto shown = Clock::now();
+    EXPECT_TRUE(ScenarioWaitFor([&] { return !IsWindow(box); }, 10000));
+    const long long boxMs = MsSince(shown);
+    EXPECT_GT(boxMs, 3000) << "the box closes after its 5000 ms";
+    EXPECT_LT(boxMs, 8000);
+    printf("[ figures ] reconnect-failed box closed itself after %lld ms\n", boxMs);
+
+    // The cart is back and the user reconnects: connected and polled again.
+    ASSERT_TRUE(cart.Restore());
+    const size_t beforeReconnect = cart.Mark();
+    ASSERT_TRUE(agent.Post(WM_COMMAND, IDM_AGENT_RECONNECT));
+    EXPECT_TRUE(agent.WaitForConnected(1, 5000));
+    EXPECT_TRUE(cart.WaitForExchange(kStatusPoll, beforeReconnect, 5000));
+    EXPECT_GE(PollsWithin(cart, 2500), 3u) << cart.Transcript();
+
+    // Windows asks to end the session: the worker stops, and the cart is left alone.
+    EXPECT_EQ(TRUE, SendToAgent(agent, WM_QUERYENDSESSION));
+    Sleep(300);
+    EXPECT_EQ(PollsWithin(cart, 1500), 0u) << cart.Transcript();
+    // The end is cancelled: the cart is connected again within bounds.
+    const size_t beforeCancel = cart.Mark();
+    const auto cancelled = Clock::now();
+    ASSERT_TRUE(agent.Post(WM_ENDSESSION, FALSE));
+    EXPECT_TRUE(cart.WaitForExchange(kStatusPoll, beforeCancel, 3000)) << cart.Transcript();
+    const long long reconnectMs = MsSince(cancelled);
+    EXPECT_LT(reconnectMs, 2000);
+    printf("[ figures ] first cart poll %lld ms after the cancelled end of the session\n", reconnectMs);
+    EXPECT_GE(PollsWithin(cart, 2000), 3u) << cart.Transcript();
+    // After the cancelled end a close is again a user's, and ignored.
+    ASSERT_TRUE(agent.Post(WM_CLOSE));
+    Sleep(300);
+    EXPECT_TRUE(agent.IsRunning());
+
+    // The session really ends: Windows closes the window and the agent ends.
+    EXPECT_EQ(TRUE, SendToAgent(agent, WM_QUERYENDSESSION));
+    ASSERT_TRUE(agent.Post(WM_CLOSE));
+    DWORD code = 1;
+    EXPECT_TRUE(agent.WaitForExit(10000, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(cart.Quit());
+}
