@@ -137,12 +137,18 @@ TEST(ScenarioDriver, MistakesAndMissingPiecesGiveClearErrors)
         other.SetWindowTitle(L"Some other title");
         CScenarioFolder folder;
         ASSERT_EQ(0u, folder.Create(L"ScenarioTestDialog.exe"));
-        ASSERT_EQ(0u, other.Start(folder, L"--title \"Not the one\" --hwid none"));
+        ASSERT_EQ(0u, other.Start(folder, L"--title \"Not the one\" --hwid none --ignore-close yes"));
         const DWORD start = GetTickCount();
         EXPECT_EQ(nullptr, other.WaitForWindow(1000));
         EXPECT_LT(GetTickCount() - start, 5000u);
         EXPECT_NE(std::string::npos, Text(other.GetErrorText()).find("Some other title")) << Text(other.GetErrorText());
-        EXPECT_TRUE(other.Terminate());
+
+        // Found under its own title, it ignores the close: the bounded wait ends it.
+        other.SetWindowTitle(L"Not the one");
+        ASSERT_NE(nullptr, other.WaitForWindow(10000)) << Text(other.GetErrorText());
+        EXPECT_FALSE(other.Close(1000));
+        EXPECT_NE(std::string::npos, Text(other.GetErrorText()).find("terminated")) << Text(other.GetErrorText());
+        EXPECT_FALSE(other.IsRunning());
         EXPECT_TRUE(s.dialog.Close());
     }
 }
