@@ -135,6 +135,20 @@ protected:
     // True when the logon screen is up and no disconnected session holds a user.
     virtual bool IsLogonScreenShown();
 
+    // --- Authorization runs (agent-auth) ---
+    // Ends the current run with an end code: posts WM_AGENT_AUTH_DONE.
+    void EndRun(DWORD code);
+    // True while sign-in number `signIn` is still the current one and the session is present:
+    // a run that waited in a message box goes on only then.
+    bool IsSameSignIn(ULONG signIn) const;
+    // Reads who signed in and how, then posts WM_AGENT_AUTHORIZE; throws on failure.
+    void IdentifyUser();
+    // Drops a pending automatic start: timers 14 and 15, the skip, watch and pending flags
+    // and the retries.
+    void ClearAutoStart();
+    ULONG m_nSignIn = 0;    // counts the sign-ins of this agent
+    // --- end agent-auth ---
+
     // Session state.
     bool m_bCartConnected = false;
     bool m_bSessionAway = false;

@@ -76,6 +76,24 @@ protected:
     // Timer 15 before the base's watch: while not connected, tries to connect the cart.
     void OnLogonScreenConnectTimer();
 
+    // --- Authorization with the cart (agent-auth) ---
+    // The endpoint's name, asked afresh at every use.
+    CStringEx GetEndpointName();
+    // The directory queries, made at first use.
+    CADQuery& GetQuery();
+    // Hands a request to the worker; with no worker object at all and withoutThread, one
+    // exchange on this thread with a transport of its own. FALSE when it was not sent.
+    bool SendToCart(UINT message, _CObjectExPtr<CCartUSBCommRequest> request, bool withoutThread);
+    // AuthDrawerAccess with the computer name, the user and the access mode of the sign-in.
+    bool SendDrawerAccess(LPCWSTR computerName);
+    // A box with the application title and the given text.
+    int ShowText(const CStringEx& text, UINT style, DWORD timeoutMs);
+    // Ends the run of sign-in `signIn` as shown to the user, unless it ended meanwhile.
+    void FailShown(ULONG signIn);
+    // Logs and shows a formatted failure with its result, then ends the run as shown.
+    void FailWithResult(UINT formatId, DWORD result, DWORD timeoutMs, ULONG signIn);
+    // --- end agent-auth ---
+
     CStringEx m_strBoundComputerName;
     bool m_bPreAuthorized = false;
     CStringEx m_strAuthGroup;

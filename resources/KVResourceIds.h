@@ -10,6 +10,7 @@
 #include "KVIdsEndpoint.h"
 #include "KVIdsSignOn.h"
 #include "KVIdsAgent.h"
+#include "KVIdsAgentAuth.h"
 #include "KVIdsConfigSvc.h"
 #include "KVIdsConfigEditor.h"
 #include "KVIdsConfigSec.h"
