@@ -208,7 +208,12 @@ HRESULT CKelvoSaveGuard::CheckCaller(LPCWSTR claimedUser)
     CStringEx domain, name;
     BOOL member = FALSE;
     HRESULT impersonated = S_OK;
+    CTokenEx token;
+    HRESULT hr = S_OK;
     {
+        // Only the caller's token is taken while impersonating: an identify-level client
+        // token cannot be used to reach the account database, so the look-ups below run as
+        // the service itself, on that token.
         CClientImpersonation impersonation;
         impersonated = impersonation.Result();
         // RPC_E_CALL_COMPLETE: no COM call is being served, the caller is this process.
@@ -217,21 +222,20 @@ HRESULT CKelvoSaveGuard::CheckCaller(LPCWSTR claimedUser)
             CUtilLogging::Instance().LogRes(2, IDS_SVC_CALLER_UNKNOWN, impersonation.Result());
             return E_ACCESSDENIED;
         }
-        CTokenEx token;
-        HRESULT hr = OpenCallerToken(token);
-        BYTE administrators[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof(administrators);
-        if (SUCCEEDED(hr) && !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize))
-            hr = HRESULT_FROM_WIN32(GetLastError());
-        if (SUCCEEDED(hr))
-            hr = IsAdministrator(token.Get(), administrators, member);
-        if (SUCCEEDED(hr))
-            hr = ReadAccount(token.Get(), domain, name);
-        if (FAILED(hr))
-        {
-            CUtilLogging::Instance().LogRes(2, IDS_SVC_CALLER_UNKNOWN, hr);
-            return E_ACCESSDENIED;
-        }
+        hr = OpenCallerToken(token);
+    }
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(administrators);
+    if (SUCCEEDED(hr) && !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize))
+        hr = HRESULT_FROM_WIN32(GetLastError());
+    if (SUCCEEDED(hr))
+        hr = IsAdministrator(token.Get(), administrators, member);
+    if (SUCCEEDED(hr))
+        hr = ReadAccount(token.Get(), domain, name);
+    if (FAILED(hr))
+    {
+        CUtilLogging::Instance().LogRes(2, IDS_SVC_CALLER_UNKNOWN, hr);
+        return E_ACCESSDENIED;
     }
     CUtilLogging::Instance().LogRes(5, IDS_SVC_CALLER_IDENTIFIED, domain.GetString(), name.GetString(),
                                     static_cast<unsigned>(impersonated), member ? 1 : 0);
