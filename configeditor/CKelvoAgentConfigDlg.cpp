@@ -543,7 +543,8 @@ HRESULT CKelvoAgentConfigDlg::WriteTarget()
 
 void CKelvoAgentConfigDlg::NotifyOwner()
 {
-    CAppConfigSetting* app = CurrentApplication();
+    // Held here: reading the editor's own file again replaces every application entry.
+    const _CObjectExPtr<CAppConfigSetting> app(CurrentApplication());
     if (!app)
         return;
     if (KelvoAgentConfigNotify::IsImageOf(app->GetName(), State().GetOwnName()))

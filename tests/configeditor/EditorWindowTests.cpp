@@ -454,3 +454,28 @@ TEST_F(EditorWindow, TheLayoutFollowsTheWindowAndTheWindowKeepsItsFirstSize)
         return now.right - now.left == width && now.bottom - now.top == height + 100;
     })) << now.right - now.left << " x " << now.bottom - now.top;
 }
+
+// The editor's own file, edited in the editor when no other program's file is found: the
+// save reads the editor's own settings again, and the running agent, whose file did not
+// change, is not told to reload.
+TEST_F(EditorWindow, SavingTheEditorsOwnFileTellsNoOtherProgram)
+{
+    const std::wstring ownFile = m_folder + L"\\KelvoAgentConfig.exe.config";
+    ASSERT_NO_FATAL_FAILURE(StartAgentPeer());
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    const int retention = Item(L"Log retention");
+    ASSERT_GE(retention, 0) << "the editor did not show its own settings";
+    HWND editor = OpenEditor(retention, L"Log retention");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1029, L"45");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(retention) == L"45"; }));
+
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(ownFile).find("<value>45</value>") != std::string::npos; }))
+        << ReadFileBytes(ownFile);
+    EXPECT_TRUE(WaitFor([&] { return !ShownAsChanged(retention); }, 3000));
+    Sleep(1000);
+    EXPECT_EQ(std::string::npos, ReadFileBytes(m_record).find("reload")) << ReadFileBytes(m_record);
+    EXPECT_FALSE(m_editor.WaitForExit(0)) << "the editor ended";
+}
