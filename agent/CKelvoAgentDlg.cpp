@@ -121,6 +121,9 @@ BOOL CKelvoAgentDlg::Reconnect()
 
 LRESULT CKelvoAgentDlg::OnTimer(WPARAM id, LPARAM lParam, BOOL& handled)
 {
+    // After the exit the base only kills what is still set.
+    if (m_bExited)
+        return CCartAgentDlg::OnTimer(id, lParam, handled);
     switch (id)
     {
     case KELVO_TIMER_CONNECT_CART:

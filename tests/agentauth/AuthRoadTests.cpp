@@ -214,6 +214,28 @@ TEST_F(AuthRoad, LockWhileTheRebindQuestionIsOpenSendsNothingAfterYes)
     EXPECT_EQ(1u, CartCount(L"drawer access refused"));
 }
 
+// An exit that arrives while a box is open ends the agent only when the box closes; until
+// then no timer may reconnect the cart, and the cart hears nothing after access ended.
+TEST_F(AuthRoad, ExitWhileABoxIsOpenStartsNoWorkUntilTheBoxCloses)
+{
+    AgentRoadOptions options;
+    options.user = L"kiosk";
+    options.cartArguments = L"--bound OTHER-WS";
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
+    // A session that comes back sets the connect timer; the exit follows at once.
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_REMOTE_CONNECT));
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_CLOSE));
+    ASSERT_TRUE(CartSees(L"drawer access ended")) << Transcript();
+    from = road.Cart().Mark();
+    EXPECT_FALSE(CartSees(L"access state", kNothingMs)) << Transcript();
+    EXPECT_TRUE(road.Agent().IsRunning()) << "the box keeps the agent's loop alive";
+    ASSERT_TRUE(road.Boxes().Press(IDYES));
+    EXPECT_TRUE(road.Agent().WaitForExit(kStepMs));
+    EXPECT_EQ(0u, CartCount(L"cart bound to"));
+}
+
 TEST_F(AuthRoad, RefusalByACartBoundHereShowsAccessDeniedAndAsksNothing)
 {
     AgentRoadOptions options;
