@@ -334,6 +334,26 @@ TEST_F(AuthRoad, FailingStartIsTriedAgainEvery500MsAtMostFiveTimes)
     }
 }
 
+// The product's report of a prompt may already be on its way when a lock ends that prompt.
+// It must not count for the next prompt, which nobody has answered: nothing is granted.
+TEST_F(AuthRoad, ReportOfAPromptEndedByALockGrantsNothingAtTheNextPrompt)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"CallbackDelayMs=2500", L"ReportAfterClose=1"};
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(CartSees(L"sign-in prompt open")) << Transcript();
+    road.ConfigureSignOn({L"Principal=nurse@" + computer, L"Methods=1", L"Callback=0"});
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_UNLOCK));
+    ASSERT_TRUE(road.WaitForJournal("Auth 8", 2, kStepMs));
+    const size_t closes = road.CountJournal("Auth 9");
+    ASSERT_TRUE(road.WaitForJournal("Callback", 1, kStepMs));
+    EXPECT_FALSE(CartSees(L"drawer access granted", kNothingMs)) << Transcript();
+    // Nor did the old report close the prompt that is open now.
+    EXPECT_EQ(closes, road.CountJournal("Auth 9"));
+}
+
 TEST_F(AuthRoad, ButtonWhileTheSignInPromptIsOpenStartsNothing)
 {
     AgentRoadOptions options;
