@@ -466,16 +466,9 @@ LRESULT CCartAgentDlg::OnStartAuthCommand(WPARAM, LPARAM, BOOL&)
 {
     if (!IsCartReady())
         return 0;
+    // A user's own start replaces every automatic one.
     if (m_signOn.StartAuthentication(TRUE) == S_OK)
-    {
-        // A user's own start replaces every automatic one.
-        KillTimer(KELVO_TIMER_LOGON_SCREEN);
-        m_signOn.m_bSkipNextAuthStart = false;
-        m_bWatchLogonScreen = false;
-        m_signOn.m_bAutoStartPending = false;
-        m_signOn.m_nAuthRetries = 0;
-        KillTimer(KELVO_TIMER_AUTH_START);
-    }
+        ClearAutoStart();
     return 0;
 }
 

@@ -43,6 +43,17 @@ protected:
         return -1;
     }
     std::string Transcript() { return road.Cart().Transcript(); }
+    // An administrator presses the button of a cart bound to another computer, and the
+    // question whether to bind it here is open.
+    void StartWithTheRebindQuestionOpen()
+    {
+        AgentRoadOptions options;
+        options.user = L"kiosk";
+        options.cartArguments = L"--bound OTHER-WS";
+        Start(options);
+        ASSERT_TRUE(road.Press());
+        ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
+    }
     std::wstring Granted(const std::wstring& user, int mode)
     {
         return L"drawer access granted to " + user + L" on " + computer + L" (mode " + std::to_wstring(mode) + L")";
@@ -201,12 +212,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, AgentRebind,
 // run, and a Yes given afterwards must not bind the cart of a locked session.
 TEST_F(AuthRoad, LockWhileTheRebindQuestionIsOpenSendsNothingAfterYes)
 {
-    AgentRoadOptions options;
-    options.user = L"kiosk";
-    options.cartArguments = L"--bound OTHER-WS";
-    Start(options);
-    ASSERT_TRUE(road.Press());
-    ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
+    ASSERT_NO_FATAL_FAILURE(StartWithTheRebindQuestionOpen());
     ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
     ASSERT_TRUE(CartSees(L"drawer access ended")) << Transcript();
     ASSERT_TRUE(road.Boxes().Press(IDYES));
@@ -218,12 +224,7 @@ TEST_F(AuthRoad, LockWhileTheRebindQuestionIsOpenSendsNothingAfterYes)
 // then no timer may reconnect the cart, and the cart hears nothing after access ended.
 TEST_F(AuthRoad, ExitWhileABoxIsOpenStartsNoWorkUntilTheBoxCloses)
 {
-    AgentRoadOptions options;
-    options.user = L"kiosk";
-    options.cartArguments = L"--bound OTHER-WS";
-    Start(options);
-    ASSERT_TRUE(road.Press());
-    ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
+    ASSERT_NO_FATAL_FAILURE(StartWithTheRebindQuestionOpen());
     // A session that comes back sets the connect timer; the exit follows at once.
     ASSERT_TRUE(road.Agent().PostSessionChange(WTS_REMOTE_CONNECT));
     ASSERT_TRUE(road.Agent().Post(WM_AGENT_CLOSE));
