@@ -141,8 +141,9 @@ LRESULT CKelvoAgentDlg::OnTimer(WPARAM id, LPARAM lParam, BOOL& handled)
 
 LRESULT CKelvoAgentDlg::OnDeviceChange(WPARAM event, LPARAM header, BOOL&)
 {
-    // While a Citrix session has the cart, its arrivals and removals are not this agent's.
-    if (header == 0 || m_bCitrixSessionActive)
+    // While a Citrix session has the cart, its arrivals and removals are not this agent's;
+    // after the exit (a box may still keep the window's loop running) the cart is left alone.
+    if (header == 0 || m_bCitrixSessionActive || m_bExited)
         return TRUE;
     switch (CKelvoUSBComm::OnDeviceChange(event, reinterpret_cast<const DEV_BROADCAST_HDR*>(header)))
     {

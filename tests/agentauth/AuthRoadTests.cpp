@@ -231,6 +231,9 @@ TEST_F(AuthRoad, ExitWhileABoxIsOpenStartsNoWorkUntilTheBoxCloses)
     ASSERT_TRUE(CartSees(L"drawer access ended")) << Transcript();
     from = road.Cart().Mark();
     EXPECT_FALSE(CartSees(L"access state", kNothingMs)) << Transcript();
+    // Nor does the cart's arrival start a worker again.
+    EXPECT_TRUE(road.Agent().SendDeviceArrival(road.Cart().GetDevicePath()));
+    EXPECT_FALSE(CartSees(L"access state", kNothingMs)) << Transcript();
     EXPECT_TRUE(road.Agent().IsRunning()) << "the box keeps the agent's loop alive";
     ASSERT_TRUE(road.Boxes().Press(IDYES));
     EXPECT_TRUE(road.Agent().WaitForExit(kStepMs));
