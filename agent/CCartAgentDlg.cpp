@@ -363,6 +363,12 @@ void CCartAgentDlg::StopWorkerAndEndSignOn()
 
 void CCartAgentDlg::ExitAgent()
 {
+    // An exit inside a message box's loop leaves the window running until the box closes:
+    // no timer may start a sign-in, watch the logon screen or restart the worker meanwhile.
+    m_bExited = true;
+    KillTimer(KELVO_TIMER_AUTH_START);
+    KillTimer(KELVO_TIMER_LOGON_SCREEN);
+    KillTimer(KELVO_TIMER_CONNECT_CART);
     StopWorkerAndEndSignOn();
     m_notifyIcon.Delete();
     m_notifyIconHandle.Reset();
@@ -415,6 +421,11 @@ LRESULT CCartAgentDlg::OnWindowPosChanging(WPARAM, LPARAM lParam, BOOL& handled)
 
 LRESULT CCartAgentDlg::OnTimer(WPARAM id, LPARAM, BOOL&)
 {
+    if (m_bExited)
+    {
+        KillTimer(static_cast<UINT_PTR>(id));
+        return 0;
+    }
     switch (id)
     {
     case KELVO_TIMER_AUTH_START:
@@ -455,16 +466,9 @@ LRESULT CCartAgentDlg::OnStartAuthCommand(WPARAM, LPARAM, BOOL&)
 {
     if (!IsCartReady())
         return 0;
+    // A user's own start replaces every automatic one.
     if (m_signOn.StartAuthentication(TRUE) == S_OK)
-    {
-        // A user's own start replaces every automatic one.
-        KillTimer(KELVO_TIMER_LOGON_SCREEN);
-        m_signOn.m_bSkipNextAuthStart = false;
-        m_bWatchLogonScreen = false;
-        m_signOn.m_bAutoStartPending = false;
-        m_signOn.m_nAuthRetries = 0;
-        KillTimer(KELVO_TIMER_AUTH_START);
-    }
+        ClearAutoStart();
     return 0;
 }
 

@@ -156,6 +156,7 @@ protected:
     bool m_bCitrixSessionActive = false;
     bool m_bIsRemote = false;
     bool m_bEnding = false;
+    bool m_bExited = false;         // the exit ran; the window only waits for its loop to end
     // The sign-on product and the user's session state (authenticating, signed in, user,
     // domain, method flags, start bookkeeping, prompt time-out).
     CKelvoSignOnClient m_signOn;

@@ -121,6 +121,9 @@ BOOL CKelvoAgentDlg::Reconnect()
 
 LRESULT CKelvoAgentDlg::OnTimer(WPARAM id, LPARAM lParam, BOOL& handled)
 {
+    // After the exit the base only kills what is still set.
+    if (m_bExited)
+        return CCartAgentDlg::OnTimer(id, lParam, handled);
     switch (id)
     {
     case KELVO_TIMER_CONNECT_CART:
@@ -138,8 +141,9 @@ LRESULT CKelvoAgentDlg::OnTimer(WPARAM id, LPARAM lParam, BOOL& handled)
 
 LRESULT CKelvoAgentDlg::OnDeviceChange(WPARAM event, LPARAM header, BOOL&)
 {
-    // While a Citrix session has the cart, its arrivals and removals are not this agent's.
-    if (header == 0 || m_bCitrixSessionActive)
+    // While a Citrix session has the cart, its arrivals and removals are not this agent's;
+    // after the exit (a box may still keep the window's loop running) the cart is left alone.
+    if (header == 0 || m_bCitrixSessionActive || m_bExited)
         return TRUE;
     switch (CKelvoUSBComm::OnDeviceChange(event, reinterpret_cast<const DEV_BROADCAST_HDR*>(header)))
     {

@@ -130,14 +130,7 @@ void CCartAgentDlg::OnAuthStartTimer()
     KillTimer(KELVO_TIMER_AUTH_START);
     const HRESULT hr = m_signOn.StartAuthentication(FALSE);
     if (SUCCEEDED(hr))
-    {
-        KillTimer(KELVO_TIMER_LOGON_SCREEN);
-        m_signOn.m_bSkipNextAuthStart = false;
-        m_bWatchLogonScreen = false;
-        m_signOn.m_bAutoStartPending = false;
-        m_signOn.m_nAuthRetries = 0;
-        KillTimer(KELVO_TIMER_AUTH_START);
-    }
+        ClearAutoStart();
     else if (m_settings.retryAuthStart && m_signOn.m_nAuthRetries > 0)
     {
         --m_signOn.m_nAuthRetries;

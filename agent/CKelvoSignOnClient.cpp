@@ -164,6 +164,8 @@ void CKelvoSignOnClient::EndSignOnSession(DWORD code)
         PostMessageW(m_hWnd, WM_AGENT_AUTH_RESULT, code, 0);
     else if (m_bUserSignedIn)
         PostMessageW(m_hWnd, WM_AGENT_AUTH_DONE, code, 0);
+    if (promptOpen)
+        RetireCallback();
     ResetProduct(promptOpen);
     m_bAuthenticating = false;
     m_bUserSignedIn = false;
@@ -173,6 +175,8 @@ void CKelvoSignOnClient::EndSignOnSession(DWORD code)
 void CKelvoSignOnClient::ResetForDisconnect()
 {
     ForgetUser();
+    if (m_bAuthenticating)
+        RetireCallback();
     m_bAuthenticating = false;
     ResetProduct(false);
 }
@@ -184,10 +188,7 @@ void CKelvoSignOnClient::ReleaseProduct()
     // callback lets go of the product, so that neither keeps the other alive.
     ResetProduct(m_bAuthenticating);
     m_bAuthenticating = false;
-    // The callback is always the ProcessCallback that EnsureCallback made.
-    if (m_spCallback)
-        static_cast<ProcessCallback*>(m_spCallback.Get())->ReleaseProduct();
-    m_spCallback.Reset();
+    RetireCallback();
     m_spAuth.Reset();
 }
 
@@ -267,6 +268,14 @@ void CKelvoSignOnClient::ResetProduct(bool closePrompt)
     if (closePrompt)
         CallComMethod(m_spAuth.Get(), kAuthClosePrompt);
     CallComMethod(m_spAuth.Get(), kAuthReset);
+}
+
+void CKelvoSignOnClient::RetireCallback()
+{
+    // The callback is always the ProcessCallback that EnsureCallback made.
+    if (m_spCallback)
+        static_cast<ProcessCallback*>(m_spCallback.Get())->Retire();
+    m_spCallback.Reset();
 }
 
 void CKelvoSignOnClient::ReportFailure(UINT logStringId, HRESULT hr, BOOL showMessages)

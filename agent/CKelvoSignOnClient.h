@@ -60,6 +60,9 @@ private:
     static CComPtrEx<IUnknown> CreateProductObject(REFCLSID clsid, REFIID iid);
     void ForgetUser();
     void ResetProduct(bool closePrompt);
+    // Silences the callback of a prompt that ends here without its report; the next start
+    // hands the product a new callback.
+    void RetireCallback();
     void ReportFailure(UINT logStringId, HRESULT hr, BOOL showMessages);
 
     HWND m_hWnd = nullptr;

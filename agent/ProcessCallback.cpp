@@ -148,20 +148,15 @@ ProcessCallback::ProcessCallback(HWND agentWindow, IUnknown* auth) noexcept
 {
 }
 
-void ProcessCallback::ReleaseProduct()
+void ProcessCallback::Retire()
 {
     CComPtrEx<IUnknown> product;
     {
         CKelvoSrwLockHold hold(m_authLock);
+        m_retired = true;
         product = std::move(m_spAuth);
     }
     // The product's last reference may go here, outside the lock.
-}
-
-CComPtrEx<IUnknown> ProcessCallback::GetProduct()
-{
-    CKelvoSrwLockHold hold(m_authLock);
-    return m_spAuth;
 }
 
 HRESULT ProcessCallback::QueryInterface(REFIID iid, void** object)
@@ -254,10 +249,22 @@ HRESULT ProcessCallback::AuthenticationCompleted(LONG result)
 {
     // The prompt is closed whatever its close answers: the result must reach the window
     // either way, and the window ends the session through the product again.
-    const CComPtrEx<IUnknown> product = GetProduct();
+    CComPtrEx<IUnknown> product;
+    {
+        CKelvoSrwLockHold hold(m_authLock);
+        // A retired callback's prompt has ended: its report belongs to nobody.
+        if (m_retired)
+            return S_OK;
+        product = m_spAuth;
+    }
     if (product)
         CallComMethod(product.Get(), kAuthClosePrompt);
-    // The result travels sign-extended, so -1 arrives as wParam -1.
-    PostMessageW(m_agentWindow, WM_AGENT_AUTH_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(result)), 0);
+    // Checked again with the post under the lock: a retirement meanwhile keeps it back.
+    CKelvoSrwLockHold hold(m_authLock);
+    if (!m_retired)
+    {
+        // The result travels sign-extended, so -1 arrives as wParam -1.
+        PostMessageW(m_agentWindow, WM_AGENT_AUTH_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(result)), 0);
+    }
     return S_OK;
 }

@@ -13,10 +13,13 @@ public:
     // QueryInterface takes ownership.
     static ProcessCallback* Create(HWND agentWindow, IUnknown* auth);
 
-    // Drops the reference to the authentication interface. The product holds this callback
-    // while its prompt is up, so the two would keep each other alive: the agent cuts the
-    // link when it lets go of the product. A result reported later closes no prompt.
-    void ReleaseProduct();
+    // Drops the reference to the authentication interface and goes quiet: a result the
+    // product still reports closes no prompt and is not posted. The product holds this
+    // callback while its prompt is up, so the two would keep each other alive: the agent
+    // cuts the link when it lets go of the product. It also retires a callback whose prompt
+    // it ended itself, so that a late report of that prompt is never taken for the next
+    // prompt's.
+    void Retire();
 
     // IUnknown: only IUnknown and IProcessCallback are offered, never IDispatch.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -42,12 +45,9 @@ private:
     ProcessCallback(const ProcessCallback&) = delete;
     ProcessCallback& operator=(const ProcessCallback&) = delete;
 
-    // A copy of the authentication interface, taken under the lock: the product may call
-    // on any thread while the agent drops the interface on its own.
-    CComPtrEx<IUnknown> GetProduct();
-
     LONG m_refCount;
     HWND m_agentWindow;
     SRWLOCK m_authLock = SRWLOCK_INIT;
+    bool m_retired = false;    // under m_authLock
     CComPtrEx<IUnknown> m_spAuth;
 };

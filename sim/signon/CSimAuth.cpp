@@ -22,6 +22,7 @@ struct PendingReport
     CEventEx cancel;
     DWORD delayMs = 0;
     LONG result = 0;
+    bool reportAfterClose = false;  // a close no longer stops the report
     // Keeps the DLL loaded until the thread has left its code.
     CModuleEx pin;
 };
@@ -93,6 +94,7 @@ HRESULT CSimAuth::StartPrompt(Face* face, IUnknown* companion, IUnknown* callbac
             return HRESULT_FROM_WIN32(GetLastError());
         report->delayMs = config.m_callbackDelayMs;
         report->result = config.m_callbackResult;
+        report->reportAfterClose = config.m_reportAfterClose;
         if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                                 reinterpret_cast<LPCWSTR>(&CallbackThread), report->pin.Put()))
             return HRESULT_FROM_WIN32(GetLastError());
@@ -108,7 +110,9 @@ HRESULT CSimAuth::StartPrompt(Face* face, IUnknown* companion, IUnknown* callbac
 DWORD CSimAuth::CallbackThread(LPVOID context)
 {
     std::unique_ptr<PendingReport> report(static_cast<PendingReport*>(context));
-    if (report->cancel.Wait(report->delayMs) == WAIT_TIMEOUT)
+    const bool due = report->reportAfterClose ? (Sleep(report->delayMs), true)
+                                              : report->cancel.Wait(report->delayMs) == WAIT_TIMEOUT;
+    if (due)
     {
         CSimJournal::Write(L"Callback %u %ld thread=%lu", kCallbackCompleted, report->result, GetCurrentThreadId());
         IUnknown* callback = report->callback.Get();

@@ -27,6 +27,9 @@ public:
     bool m_callback = true;
     DWORD m_callbackDelayMs = 200;
     LONG m_callbackResult = 0;
+    // The report of a prompt is already on its way when the prompt is closed or reset, and
+    // still arrives.
+    bool m_reportAfterClose = false;
     CStringEx m_principal = L"user@WORKGROUP";
     std::vector<CStringEx> m_methods{CStringEx(L"1")};
     std::vector<LONG> m_failedItems;

@@ -43,6 +43,17 @@ protected:
         return -1;
     }
     std::string Transcript() { return road.Cart().Transcript(); }
+    // An administrator presses the button of a cart bound to another computer, and the
+    // question whether to bind it here is open.
+    void StartWithTheRebindQuestionOpen()
+    {
+        AgentRoadOptions options;
+        options.user = L"kiosk";
+        options.cartArguments = L"--bound OTHER-WS";
+        Start(options);
+        ASSERT_TRUE(road.Press());
+        ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
+    }
     std::wstring Granted(const std::wstring& user, int mode)
     {
         return L"drawer access granted to " + user + L" on " + computer + L" (mode " + std::to_wstring(mode) + L")";
@@ -201,17 +212,32 @@ INSTANTIATE_TEST_SUITE_P(Replies, AgentRebind,
 // run, and a Yes given afterwards must not bind the cart of a locked session.
 TEST_F(AuthRoad, LockWhileTheRebindQuestionIsOpenSendsNothingAfterYes)
 {
-    AgentRoadOptions options;
-    options.user = L"kiosk";
-    options.cartArguments = L"--bound OTHER-WS";
-    Start(options);
-    ASSERT_TRUE(road.Press());
-    ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
+    ASSERT_NO_FATAL_FAILURE(StartWithTheRebindQuestionOpen());
     ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
     ASSERT_TRUE(CartSees(L"drawer access ended")) << Transcript();
     ASSERT_TRUE(road.Boxes().Press(IDYES));
     EXPECT_FALSE(CartSees(L"cart bound to " + computer, kNothingMs)) << Transcript();
     EXPECT_EQ(1u, CartCount(L"drawer access refused"));
+}
+
+// An exit that arrives while a box is open ends the agent only when the box closes; until
+// then no timer may reconnect the cart, and the cart hears nothing after access ended.
+TEST_F(AuthRoad, ExitWhileABoxIsOpenStartsNoWorkUntilTheBoxCloses)
+{
+    ASSERT_NO_FATAL_FAILURE(StartWithTheRebindQuestionOpen());
+    // A session that comes back sets the connect timer; the exit follows at once.
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_REMOTE_CONNECT));
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_CLOSE));
+    ASSERT_TRUE(CartSees(L"drawer access ended")) << Transcript();
+    from = road.Cart().Mark();
+    EXPECT_FALSE(CartSees(L"access state", kNothingMs)) << Transcript();
+    // Nor does the cart's arrival start a worker again.
+    EXPECT_TRUE(road.Agent().SendDeviceArrival(road.Cart().GetDevicePath()));
+    EXPECT_FALSE(CartSees(L"access state", kNothingMs)) << Transcript();
+    EXPECT_TRUE(road.Agent().IsRunning()) << "the box keeps the agent's loop alive";
+    ASSERT_TRUE(road.Boxes().Press(IDYES));
+    EXPECT_TRUE(road.Agent().WaitForExit(kStepMs));
+    EXPECT_EQ(0u, CartCount(L"cart bound to"));
 }
 
 TEST_F(AuthRoad, RefusalByACartBoundHereShowsAccessDeniedAndAsksNothing)
@@ -310,6 +336,26 @@ TEST_F(AuthRoad, FailingStartIsTriedAgainEvery500MsAtMostFiveTimes)
         EXPECT_GE(starts[i] - starts[i - 1], 400u) << "retry " << i;
         EXPECT_LE(starts[i] - starts[i - 1], 2000u) << "retry " << i;
     }
+}
+
+// The product's report of a prompt may already be on its way when a lock ends that prompt.
+// It must not count for the next prompt, which nobody has answered: nothing is granted.
+TEST_F(AuthRoad, ReportOfAPromptEndedByALockGrantsNothingAtTheNextPrompt)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"CallbackDelayMs=2500", L"ReportAfterClose=1"};
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(CartSees(L"sign-in prompt open")) << Transcript();
+    road.ConfigureSignOn({L"Principal=nurse@" + computer, L"Methods=1", L"Callback=0"});
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_UNLOCK));
+    ASSERT_TRUE(road.WaitForJournal("Auth 8", 2, kStepMs));
+    const size_t closes = road.CountJournal("Auth 9");
+    ASSERT_TRUE(road.WaitForJournal("Callback", 1, kStepMs));
+    EXPECT_FALSE(CartSees(L"drawer access granted", kNothingMs)) << Transcript();
+    // Nor did the old report close the prompt that is open now.
+    EXPECT_EQ(closes, road.CountJournal("Auth 9"));
 }
 
 TEST_F(AuthRoad, ButtonWhileTheSignInPromptIsOpenStartsNothing)

@@ -17,6 +17,8 @@ std::string DeviceLogText(const CScenarioFolder& folder, UINT id, const CStringE
     CStringEx format, text;
     EXPECT_TRUE(folder.GetResources().LoadText(id, format)) << id;
     text.Format(format, path.GetString());
+    // The log text carries its own line break; the line is matched without it.
+    text.TrimRight();
     return Text(text);
 }
 }
