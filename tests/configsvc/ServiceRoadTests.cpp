@@ -137,7 +137,7 @@ TEST_F(ServiceRoad, RegistersStartsOnActivationSavesForTheAdministratorFollowsIt
     WriteServiceConfig(3);
     EXPECT_EQ(S_OK, InvokeByName(serviceConfig.Get(), L"Changed", {}, &id));
     EXPECT_EQ(1, id);
-    EXPECT_TRUE(WaitForLog(L"logging at level 3")) << ServiceLog();
+    EXPECT_TRUE(WaitForLog(L"started at level 3")) << ServiceLog();
     // At level 3 a save (logged at 4) leaves no line; a refusal that follows (2) does.
     const std::wstring quiet = m_folder + L"\\Quiet.exe.config";
     EXPECT_EQ(S_OK, Save(agent.Get(), m_user, m_computer, quiet, kNewDocument));
