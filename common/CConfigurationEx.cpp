@@ -256,6 +256,64 @@ HRESULT CConfigurationEx::SetList(LPCWSTR key, const std::vector<CStringEx>& val
     }
 }
 
+_CObjectExPtr<CXMLDOMNodeEx> CConfigurationEx::GetRootNode() const
+{
+    return m_loaded ? m_root : nullptr;
+}
+
+HRESULT CConfigurationEx::ClearList(LPCWSTR key)
+{
+    try
+    {
+        if (!key || !*key || !m_loaded || !m_root)
+            return S_FALSE;
+        _CObjectExPtr<CXMLDOMNodeEx> entry = FindOrAddEntry(key);
+        if (!entry)
+        {
+            CUtilLogging::Instance().LogRes(2, IDS_CFG_NO_SECTION, m_path.GetString(), key);
+            return S_FALSE;
+        }
+        std::vector<_CObjectExPtr<CXMLDOMNodeEx>> existing;
+        if (_CObjectExPtr<CXMLDOMNodeListEx> list = entry->SelectNodes(m_valueName))
+        {
+            while (_CObjectExPtr<CXMLDOMNodeEx> element = list->NextNode())
+                existing.push_back(element);
+        }
+        for (const _CObjectExPtr<CXMLDOMNodeEx>& element : existing)
+            ThrowIfFailed(entry->RemoveChild(*element));
+        return S_OK;
+    }
+    catch (...)
+    {
+        const HRESULT hr = HResultFromCaughtException();
+        CUtilLogging::Instance().LogRes(2, IDS_CFG_WRITE_FAILED, key, m_path.GetString(), hr);
+        return hr;
+    }
+}
+
+HRESULT CConfigurationEx::SetEntryChild(LPCWSTR key, LPCWSTR childName, LPCWSTR text)
+{
+    try
+    {
+        if (!key || !*key || !childName || !*childName || !m_loaded || !m_root)
+            return S_FALSE;
+        _CObjectExPtr<CXMLDOMNodeEx> entry = FindOrAddEntry(key);
+        if (!entry)
+        {
+            CUtilLogging::Instance().LogRes(2, IDS_CFG_NO_SECTION, m_path.GetString(), key);
+            return S_FALSE;
+        }
+        ThrowIfFailed(entry->SetChildText(childName, text ? text : L""));
+        return S_OK;
+    }
+    catch (...)
+    {
+        const HRESULT hr = HResultFromCaughtException();
+        CUtilLogging::Instance().LogRes(2, IDS_CFG_WRITE_FAILED, key, m_path.GetString(), hr);
+        return hr;
+    }
+}
+
 HRESULT CConfigurationEx::Save()
 {
     if (!m_loaded || !m_document)

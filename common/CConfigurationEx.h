@@ -42,6 +42,13 @@ public:
     // written: an empty key or list, nothing loaded, or no section element. A key with a
     // quote (') is refused with a failure code.
     HRESULT SetList(LPCWSTR key, const std::vector<CStringEx>& values);
+    // Makes the entry hold no values at all, adding the entry when it is missing, so that
+    // the file states an empty list rather than leaving the old values. S_FALSE and quote
+    // as for SetList.
+    HRESULT ClearList(LPCWSTR key);
+    // Sets the text of a named child element of the key's entry (a range setting's bound),
+    // adding the entry and the child when missing. S_FALSE and quote as for SetValue.
+    HRESULT SetEntryChild(LPCWSTR key, LPCWSTR childName, LPCWSTR text);
 
     // Writes the document, indented, to the configuration's path. 0 and nothing done when
     // nothing is loaded.
@@ -50,6 +57,9 @@ public:
     HRESULT GetXml(CStringEx& text);
 
     BOOL HasDocument() const noexcept { return static_cast<bool>(m_document); }
+    // The root element, for callers that query the document themselves; null when nothing
+    // is loaded.
+    _CObjectExPtr<CXMLDOMNodeEx> GetRootNode() const;
 
     // Run-time seam: the call that puts a saved file in place of the old one (ReplaceFileW
     // with its arguments), so that tests can make it fail half-way, after the old file was

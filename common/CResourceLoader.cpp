@@ -132,6 +132,31 @@ CResourceLoader::Candidate CResourceLoader::TryCandidate(const CStringEx& path, 
     return Candidate::Loaded;
 }
 
+BOOL CResourceLoader::UseModule(HMODULE module)
+{
+    if (module == nullptr)
+    {
+        m_module.Reset();
+        m_libraryPath.Empty();
+        m_libraryVersion.Empty();
+        return TRUE;
+    }
+    HMODULE own = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(module), &own) ||
+        own != module)
+    {
+        if (own)
+            FreeLibrary(own);
+        return FALSE;
+    }
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    m_libraryPath = length > 0 && length < MAX_PATH ? CStringEx(path, static_cast<int>(length)) : CStringEx();
+    m_libraryVersion.Empty();
+    m_module.Reset(own);
+    return TRUE;
+}
+
 HMODULE CResourceLoader::GetModule() const
 {
     return m_module.Get();
@@ -196,6 +221,11 @@ int CResourceLoader::MessageBoxRes(HWND owner, UINT id, LPCWSTR caption, UINT st
 {
     CStringEx text;
     LoadString(id, text);
+    return MessageBoxText(owner, text, caption, style, timeoutMs);
+}
+
+int CResourceLoader::MessageBoxText(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD timeoutMs)
+{
     style |= MB_TOPMOST;
     if (g_messageBoxHook)
         return g_messageBoxHook(owner, text, caption, style, timeoutMs);

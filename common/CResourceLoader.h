@@ -17,6 +17,11 @@ public:
 
     // 0, 2 (no candidate loaded) or 425 (a candidate of another release).
     DWORD Load();
+    // Serves texts and templates from a module the host process already loaded (a library
+    // that takes its resource module from its caller). A reference of its own is taken, so
+    // the module stays loaded while it is used; null forgets it. FALSE when the handle is
+    // no loaded module.
+    BOOL UseModule(HMODULE module);
     HMODULE GetModule() const;
     BOOL LoadString(UINT id, CStringEx& text, BOOL* failed = nullptr);
     void FormatString(CStringEx& text, UINT id, ...);
@@ -24,6 +29,8 @@ public:
     // The text of a string ID, or the failure text when it is missing (see LoadString).
     CStringEx LoadText(UINT id);
     int MessageBoxRes(HWND owner, UINT id, LPCWSTR caption, UINT style, DWORD timeoutMs);
+    // As MessageBoxRes, for a text already loaded and formatted.
+    int MessageBoxText(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD timeoutMs);
     static CStringEx GetProgramVersion();
     static BOOL GetModulePath(CStringEx& folder, CStringEx& name, BOOL keepExtension);
 

@@ -1,2 +1,47 @@
-// IDs of the configuration editor texts.
+// IDs of the configuration editor's main window: its template, menu, icon, accelerators,
+// controls, commands and texts.
 #pragma once
+
+// Resources of the main window. The menu shares the template's number (another type).
+#define IDD_CONFIG_EDITOR                   116
+#define IDR_CONFIG_EDITOR_MENU              116
+#define IDI_CONFIG_EDITOR                   107
+#define IDR_CONFIG_EDITOR_ACCELERATORS      109
+
+// Controls of the main window; Save and Close are IDOK and IDCANCEL.
+#define IDC_CONFIG_EDITOR_NOTICE            1020
+#define IDC_CONFIG_EDITOR_LIST              1034
+
+// Menu commands.
+#define ID_CONFIG_EDITOR_OPEN               32771
+#define ID_CONFIG_EDITOR_SAVE               32772
+#define ID_CONFIG_EDITOR_VIEW_XML           32773
+#define ID_CONFIG_EDITOR_RELOAD             32774
+
+// The caption of the editor's window and message boxes, IDS_EDITOR_CAPTION (209), is with
+// the texts of the settings model.
+
+// Messages of the main window.
+#define IDS_EDITOR_CONFIGSEC_INIT_FAILED    280 // the picker library refused to start (code)
+#define IDS_EDITOR_NOT_CONSOLE_SESSION      305 // cart access edited outside the console session
+#define IDS_EDITOR_NO_APPLICATION           521 // an opened file belongs to no known application
+#define IDS_EDITOR_NOT_ADMIN                522 // notice: the user is not an administrator
+#define IDS_EDITOR_SAVE_FAILED              529 // the save failed (code, path)
+#define IDS_EDITOR_DISCARD_CHANGES          530 // unsaved changes at close (Yes/No)
+#define IDS_EDITOR_SERVICE_NOTIFY_FAILED    533 // the service could not be told of its new file
+#define IDS_EDITOR_XML_EMPTY                580 // the document has no XML text to show
+
+// Open and save dialogs: the default extension and the filter ("|" separates its parts).
+#define IDS_EDITOR_FILE_EXTENSION           447
+#define IDS_EDITOR_FILE_FILTER              448
+
+// Log lines.
+#define IDS_EDITOR_RELOAD_POST_FAILED       552 // a running program could not be told to reload (error)
+
+// Texts the editor shares with the other programs (start and end of the log, COM and
+// window failures at start). Their texts live with the agent's and the service's.
+#define IDS_EDITOR_LOG_FAILED_EVENT         553
+#define IDS_EDITOR_LOG_STARTED              557
+#define IDS_EDITOR_LOG_STOPPED              558
+#define IDS_EDITOR_COM_INIT_FAILED          573
+#define IDS_EDITOR_DIALOG_FAILED            574

@@ -1,2 +1,31 @@
 // IDs of the configuration service texts.
 #pragma once
+
+// The service's name: service, event source, log file prefix and AppID LocalService.
+#define IDS_SVC_SERVICE_NAME            212
+
+// Log and event texts of the service host.
+#define IDS_SVC_NOT_A_SERVICE           550 // started outside the Service Control Manager
+#define IDS_SVC_LOG_FAILED              553 // %d: error of the first log line after a set-up
+#define IDS_SVC_LOGGING_STARTED         557 // %d %s: level, program version
+#define IDS_SVC_STOPPING                558
+
+// Message boxes of registration (the English texts are also built in).
+#define IDS_SVC_CANNOT_OPEN_SCM         55306
+#define IDS_SVC_CANNOT_CREATE_SERVICE   55307
+#define IDS_SVC_CANNOT_OPEN_SERVICE     55308
+#define IDS_SVC_CANNOT_DELETE_SERVICE   55309
+#define IDS_SVC_CANNOT_STOP_SERVICE     55310
+
+// Log texts of the AgentConfig and ServiceConfig objects and the host.
+#define IDS_SVC_CALLER_UNKNOWN          21201 // 0x%08X: why the caller could not be identified
+#define IDS_SVC_CALLER_NOT_ADMIN        21202 // %s %s: caller's domain and name
+#define IDS_SVC_CALLER_OTHER_NAME       21203 // %s %s %s: caller's domain and name, name asked for
+#define IDS_SVC_NAMES_NOT_ADMIN         21204 // %s %s: domain and name asked for
+#define IDS_SVC_PATH_REFUSED            21205 // %s: path
+#define IDS_SVC_XML_REFUSED             21206 // %s: path
+#define IDS_SVC_SAVE_FAILED             21207 // %s 0x%08X: path, result
+#define IDS_SVC_SAVED                   21208 // %s %s %s: path, domain, name
+#define IDS_SVC_GRANTED                 21209 // %s %s: path, trustee
+#define IDS_SVC_GRANT_FAILED            21210 // %s %s %u: path, trustee, error
+#define IDS_SVC_SETTINGS_CHANGED        21212

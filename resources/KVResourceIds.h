@@ -13,3 +13,4 @@
 #include "KVIdsConfigSvc.h"
 #include "KVIdsConfigEditor.h"
 #include "KVIdsConfigSec.h"
+#include "KVIdsConfigEditorValues.h"

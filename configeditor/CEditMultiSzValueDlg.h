@@ -1,0 +1,46 @@
+#pragma once
+#include "configeditor/CAgentSetting.h"
+#include "common/ui/CUtilDialogEx.h"
+
+// Edits the values of a List setting on a clone: values are added, replaced and deleted
+// one at a time; the list box shows every value that is not deleted, each with its index
+// in the setting as item data. The editor merges the clone after IDOK.
+class CEditMultiSzValueDlg : public CUtilDialogEx<CDialogEx>
+{
+    KELVO_DECLARE_MESSAGE_MAP()
+public:
+    // The clone stays the caller's and must outlive the dialog.
+    CEditMultiSzValueDlg(CAgentSetting& clone, HWND parent);
+    ~CEditMultiSzValueDlg() override;
+
+    // True when the Enter key was down as the dialog closed (see CEditValueDlg).
+    bool WasEndedByEnter() const noexcept { return m_enterPressed; }
+
+protected:
+    BOOL OnInitDialog() override;
+    LRESULT OnOK(WPARAM, LPARAM, BOOL&);
+    LRESULT OnCancel(WPARAM, LPARAM, BOOL&);
+    LRESULT OnAdd(WPARAM, LPARAM, BOOL&);
+    LRESULT OnReplace(WPARAM, LPARAM, BOOL&);
+    LRESULT OnDelete(WPARAM, LPARAM, BOOL&);
+    LRESULT OnValuesNotify(WPARAM, LPARAM, BOOL&);
+    LRESULT OnEntryNotify(WPARAM, LPARAM, BOOL&);
+
+private:
+    void Select(int position);
+    void EntryChanged();
+    void Enable(int id, bool enable) const;
+    void UpdateOK() const;
+    void ClearSelectionAndEntry();
+    int ItemCount() const;
+    CStringEx ItemText(int position) const;
+    int ItemIndex(int position) const;
+    // The position of a listed value equal to text without regard to case, or -1.
+    int FindItem(const CStringEx& text) const;
+    void ShowMessage(UINT id);
+
+    CAgentSetting* m_clone;
+    int m_selected = -1;
+    bool m_edited = false;
+    bool m_enterPressed = false;
+};

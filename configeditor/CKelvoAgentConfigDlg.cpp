@@ -1,0 +1,740 @@
+#include "configeditor/CKelvoAgentConfigDlg.h"
+#include "common/CErrorEx.h"
+#include "common/CResourceLoader.h"
+#include "common/CUtilLogging.h"
+#include "configeditor/CEditMultiSzValueDlg.h"
+#include "configeditor/CEditValueDlg.h"
+#include "configeditor/CKelvoAgentConfigAppState.h"
+#include "configeditor/CKelvoAgentConfigDlgNotify.h"
+#include "configeditor/CKelvoAgentConfigDlgPicker.h"
+#include "configeditor/CViewXMLDlg.h"
+#include "resources/KVResourceIds.h"
+#include <commdlg.h>
+#include <wtsapi32.h>
+#include <vector>
+
+namespace
+{
+// The dialog whose accelerators this thread's hook serves, and the private message that
+// brings it a key press.
+thread_local CKelvoAgentConfigDlg* t_acceleratorDialog = nullptr;
+const UINT WM_EDITOR_KEY_FOR_ACCELERATORS = WM_APP + 1;
+
+const int kCaptionColumnWidth = 300;
+const int kValueColumnWidth = 200;
+const COLORREF kChangedColour = RGB(255, 0, 0);
+
+CKelvoAgentConfigAppState& State()
+{
+    return CKelvoAgentConfigAppState::Instance();
+}
+
+CStringEx LoadText(UINT id)
+{
+    return CResourceLoader::Instance().LoadText(id);
+}
+
+// The open and save dialogs' filter: the resource text separates its parts with "|".
+std::vector<wchar_t> FileFilter()
+{
+    const CStringEx text = LoadText(IDS_EDITOR_FILE_FILTER);
+    std::vector<wchar_t> filter(text.GetString(), text.GetString() + text.GetLength());
+    for (wchar_t& c : filter)
+        if (c == L'|')
+            c = L'\0';
+    filter.push_back(L'\0');
+    filter.push_back(L'\0');
+    return filter;
+}
+
+// Asks for a file with the open or the save dialog; FALSE when the user cancelled.
+BOOL AskForFile(HWND owner, bool save, CStringEx& path)
+{
+    const std::vector<wchar_t> filter = FileFilter();
+    const CStringEx extension = LoadText(IDS_EDITOR_FILE_EXTENSION);
+    wchar_t file[MAX_PATH] = {};
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter.data();
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = ARRAYSIZE(file);
+    dialog.lpstrDefExt = extension;
+    dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST |
+                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    const BOOL chosen = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
+    if (chosen)
+        path = file;
+    return chosen;
+}
+
+// The file's name without folder and without its last extension.
+CStringEx FileStem(const CStringEx& path)
+{
+    const int slash = path.ReverseFind(L'\\');
+    CStringEx name = slash >= 0 ? path.Mid(slash + 1) : path;
+    const int dot = name.ReverseFind(L'.');
+    return dot > 0 ? name.Left(dot) : name;
+}
+
+bool InConsoleSession()
+{
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == WTSGetActiveConsoleSessionId();
+}
+}
+
+KELVO_BEGIN_MESSAGE_MAP(CKelvoAgentConfigDlg, CUtilDialogEx<CDialogEx>)
+    KELVO_COMMAND(ID_CONFIG_EDITOR_OPEN, &CKelvoAgentConfigDlg::OnOpenCommand)
+    KELVO_COMMAND(ID_CONFIG_EDITOR_SAVE, &CKelvoAgentConfigDlg::OnSaveCommand)
+    KELVO_COMMAND(IDOK, &CKelvoAgentConfigDlg::OnSaveButton)
+    KELVO_COMMAND(ID_CONFIG_EDITOR_VIEW_XML, &CKelvoAgentConfigDlg::OnViewXmlCommand)
+    KELVO_COMMAND(ID_CONFIG_EDITOR_RELOAD, &CKelvoAgentConfigDlg::OnReloadCommand)
+    KELVO_COMMAND(IDCANCEL, &CKelvoAgentConfigDlg::OnCloseCommand)
+    KELVO_MESSAGE(WM_CLOSE, &CKelvoAgentConfigDlg::OnClose)
+    KELVO_MESSAGE(WM_NOTIFY, &CKelvoAgentConfigDlg::OnNotify)
+    KELVO_MESSAGE(WM_EDITOR_REFRESH_ITEM, &CKelvoAgentConfigDlg::OnRefreshItem)
+    KELVO_MESSAGE(WM_SIZE, &CKelvoAgentConfigDlg::OnSize)
+    KELVO_MESSAGE(WM_PAINT, &CKelvoAgentConfigDlg::OnPaint)
+    KELVO_MESSAGE(WM_QUERYDRAGICON, &CKelvoAgentConfigDlg::OnQueryDragIcon)
+    KELVO_MESSAGE(WM_EDITOR_KEY_FOR_ACCELERATORS, &CKelvoAgentConfigDlg::OnKeyForAccelerators)
+    KELVO_MESSAGE(WM_DESTROY, &CKelvoAgentConfigDlg::OnDestroy)
+KELVO_END_MESSAGE_MAP()
+
+CKelvoAgentConfigDlg::CKelvoAgentConfigDlg(HWND parent) : CUtilDialogEx<CDialogEx>(IDD_CONFIG_EDITOR, parent)
+{
+}
+
+CKelvoAgentConfigDlg::~CKelvoAgentConfigDlg()
+{
+    if (m_keyboardHook)
+        UnhookWindowsHookEx(m_keyboardHook);
+    if (t_acceleratorDialog == this)
+        t_acceleratorDialog = nullptr;
+    if (m_accelerators)
+        DestroyAcceleratorTable(m_accelerators);
+}
+
+bool CKelvoAgentConfigDlg::IsAdministrator()
+{
+    return State().IsAdministrator(m_hWnd);
+}
+
+LRESULT CALLBACK CKelvoAgentConfigDlg::KeyboardHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    CKelvoAgentConfigDlg* dialog = t_acceleratorDialog;
+    if (code == HC_ACTION && wParam == PM_REMOVE && dialog && dialog->m_accelerators &&
+        (message->message == WM_KEYDOWN || message->message == WM_SYSKEYDOWN) &&
+        (message->hwnd == dialog->m_hWnd || ::IsChild(dialog->m_hWnd, message->hwnd)))
+    {
+        dialog->m_pendingKey = *message;
+        message->hwnd = dialog->m_hWnd;
+        message->message = WM_EDITOR_KEY_FOR_ACCELERATORS;
+        message->wParam = 0;
+        message->lParam = 0;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CKelvoAgentConfigDlg::OnKeyForAccelerators(WPARAM, LPARAM, BOOL&)
+{
+    MSG key = m_pendingKey;
+    if (TranslateAcceleratorW(m_hWnd, m_accelerators, &key))
+        return 0;
+    if (!IsDialogMessageW(m_hWnd, &key))
+    {
+        TranslateMessage(&key);
+        DispatchMessageW(&key);
+    }
+    return 0;
+}
+
+LRESULT CKelvoAgentConfigDlg::OnDestroy(WPARAM, LPARAM, BOOL& handled)
+{
+    if (m_keyboardHook)
+        UnhookWindowsHookEx(m_keyboardHook);
+    m_keyboardHook = nullptr;
+    if (t_acceleratorDialog == this)
+        t_acceleratorDialog = nullptr;
+    handled = FALSE;
+    return 0;
+}
+
+BOOL CKelvoAgentConfigDlg::OnInitDialog()
+{
+    // Icons, accelerators and the layout as the template made it.
+    const HMODULE resources = GetResourceModule();
+    m_bigIcon.Reset(static_cast<HICON>(LoadImageW(resources, MAKEINTRESOURCEW(IDI_CONFIG_EDITOR), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
+    m_smallIcon.Reset(static_cast<HICON>(LoadImageW(resources, MAKEINTRESOURCEW(IDI_CONFIG_EDITOR), IMAGE_ICON,
+                                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.Get()));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
+    m_accelerators = LoadAcceleratorsW(resources, MAKEINTRESOURCEW(IDR_CONFIG_EDITOR_ACCELERATORS));
+    t_acceleratorDialog = this;
+    m_keyboardHook = SetWindowsHookExW(WH_GETMESSAGE, &KeyboardHook, nullptr, GetCurrentThreadId());
+    SetWindowText(State().GetCaption());
+
+    m_notice = GetDlgItem(IDC_CONFIG_EDITOR_NOTICE);
+    m_saveButton = GetDlgItem(IDOK);
+    m_closeButton = GetDlgItem(IDCANCEL);
+    m_list.Attach(GetDlgItem(IDC_CONFIG_EDITOR_LIST), [this] { EditSelectedSetting(true); });
+
+    RECT client = {}, window = {};
+    ::GetClientRect(m_hWnd, &client);
+    ::GetWindowRect(m_hWnd, &window);
+    m_client = { client.right, client.bottom };
+    m_minWindow = { window.right - window.left, window.bottom - window.top };
+    auto placeOf = [this](HWND control) {
+        RECT rect = {};
+        ::GetWindowRect(control, &rect);
+        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    const RECT list = placeOf(m_list.GetSafeHwnd());
+    m_listRightMargin = m_client.cx - list.right;
+    m_listBottomMargin = m_client.cy - list.bottom;
+    m_noticeFromBottom = m_client.cy - placeOf(m_notice).top;
+    const RECT save = placeOf(m_saveButton);
+    m_saveFromBottom = m_client.cy - save.top;
+    m_saveFromRight = m_client.cx - save.left;
+    const RECT close = placeOf(m_closeButton);
+    m_closeFromBottom = m_client.cy - close.top;
+    m_closeFromRight = m_client.cx - close.left;
+    m_layoutReady = true;
+
+    // The list: caption and value columns.
+    m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    m_list.InsertColumn(0, LoadText(IDS_CFG_ENTRY_ELEMENT), kCaptionColumnWidth);
+    m_list.InsertColumn(1, LoadText(IDS_CFG_VALUE_ELEMENT), kValueColumnWidth);
+
+    if (!IsAdministrator())
+        ::SetWindowTextW(m_notice, LoadText(IDS_EDITOR_NOT_ADMIN));
+
+    ReadOwnConfiguration();
+
+    // The first application whose file can be found becomes current.
+    for (const auto& entry : m_apps)
+    {
+        _CObjectExPtr<CConfigurationEx> target(new CConfigurationEx());
+        if (target->Load(entry.second->GetName()))
+        {
+            MakeCurrent(entry.first, target);
+            break;
+        }
+    }
+    if (m_current < 0)
+    {
+        const HMENU menu = ::GetMenu(m_hWnd);
+        for (UINT id : { ID_CONFIG_EDITOR_SAVE, ID_CONFIG_EDITOR_VIEW_XML, ID_CONFIG_EDITOR_RELOAD })
+            EnableMenuItem(menu, id, MF_BYCOMMAND | MF_GRAYED);
+    }
+    UpdateSaveButton();
+    return TRUE;
+}
+
+void CKelvoAgentConfigDlg::ReadOwnConfiguration()
+{
+    if (!m_ownConfig)
+        m_ownConfig = new CConfigurationEx();
+    if (!m_ownConfig->Load(nullptr))
+        return;
+    ApplyLogging();
+    CAppConfigSetting::ReadAll(*m_ownConfig, m_apps);
+
+    if (!IsAdministrator())
+        return;
+    // An administrator's start rewrites the editor's own file; when this account may not
+    // write it, the service does, and grants this account the right to from then on.
+    if (m_ownConfig->Save() == E_ACCESSDENIED)
+    {
+        const CStringEx& user = State().GetUserName();
+        const CStringEx& domain = State().GetDomainName();
+        CStringEx xml;
+        if (!user.IsEmpty() && !domain.IsEmpty() && SUCCEEDED(m_ownConfig->GetXml(xml)))
+            KelvoAgentConfigNotify::SaveThroughService(user, domain, m_ownConfig->GetPath(), xml);
+    }
+}
+
+void CKelvoAgentConfigDlg::ApplyLogging()
+{
+    CUtilLogging& log = CUtilLogging::Instance();
+    const long level = m_ownConfig->GetNumber(IDS_CFG_LOG_LEVEL, 0);
+    const long retention = m_ownConfig->GetNumber(IDS_CFG_LOG_RETENTION_DAYS, 30);
+    const DWORD newLevel = level > 0 ? static_cast<DWORD>(level) : 0;
+    const DWORD newRetention = retention > 0 ? static_cast<DWORD>(retention) : 0;
+    if (newLevel == log.GetLevel())
+    {
+        log.SetRetentionDays(newRetention);
+        return;
+    }
+    if (newLevel == 0)
+    {
+        log.LogRes(1, IDS_EDITOR_LOG_STOPPED);
+        log.Initialize(0, newRetention, CKelvoAgentConfigAppState::GetLogPrefix(), FOLDERID_LocalAppData);
+        return;
+    }
+    log.Initialize(newLevel, newRetention, CKelvoAgentConfigAppState::GetLogPrefix(), FOLDERID_LocalAppData);
+    const DWORD written = log.LogRes(1, IDS_EDITOR_LOG_STARTED, newLevel, CResourceLoader::GetProgramVersion().GetString());
+    if (written != 0)
+        log.ReportEventRes(EVENTLOG_WARNING_TYPE, IDS_EDITOR_LOG_FAILED_EVENT, written);
+}
+
+CAppConfigSetting* CKelvoAgentConfigDlg::CurrentApplication() const
+{
+    const auto found = m_apps.find(m_current);
+    return found != m_apps.end() ? found->second.Get() : nullptr;
+}
+
+CAgentSetting* CKelvoAgentConfigDlg::SettingOfItem(int item) const
+{
+    return item >= 0 ? reinterpret_cast<CAgentSetting*>(m_list.GetItemData(item)) : nullptr;
+}
+
+void CKelvoAgentConfigDlg::MakeCurrent(int index, const _CObjectExPtr<CConfigurationEx>& target)
+{
+    m_current = index;
+    m_target = target;
+    m_targetPath = target->GetPath();
+    CAgentSetting::ReadDefinitions(*m_ownConfig, CurrentApplication()->GetSection(), m_settings);
+    CAgentSetting::LoadValues(m_settings, *m_target);
+    FillList();
+}
+
+void CKelvoAgentConfigDlg::FillList()
+{
+    m_list.DeleteAllItems();
+    // Each setting goes to the top, so the list shows the last definition first.
+    for (const auto& entry : m_settings)
+    {
+        CStringEx caption, value;
+        entry.second->GetCaption(caption);
+        entry.second->GetDisplayText(value);
+        const int item = m_list.InsertItem(0, caption, reinterpret_cast<LPARAM>(entry.second.Get()));
+        m_list.SetItemText(item, 1, value);
+    }
+    if (m_list.GetItemCount() > 0)
+        m_list.SetSelectionMark(0);
+    UpdateSaveButton();
+}
+
+void CKelvoAgentConfigDlg::RefreshItem(int item)
+{
+    if (CAgentSetting* setting = SettingOfItem(item))
+    {
+        CStringEx value;
+        setting->GetDisplayText(value);
+        m_list.SetItemText(item, 1, value);
+    }
+    UpdateSaveButton();
+}
+
+void CKelvoAgentConfigDlg::UpdateSaveButton()
+{
+    ::EnableWindow(m_saveButton, IsAdministrator() && CAgentSetting::AnyChanges(m_settings));
+}
+
+LRESULT CKelvoAgentConfigDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
+{
+    auto* header = reinterpret_cast<NMHDR*>(lParam);
+    if (header->idFrom != IDC_CONFIG_EDITOR_LIST)
+    {
+        handled = FALSE;
+        return 0;
+    }
+    switch (header->code)
+    {
+    case NM_DBLCLK:
+        EditSelectedSetting(false);
+        return 0;
+    case NM_CUSTOMDRAW:
+        return CustomDraw(*reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
+    default:
+        handled = FALSE;
+        return 0;
+    }
+}
+
+LRESULT CKelvoAgentConfigDlg::CustomDraw(NMLVCUSTOMDRAW& draw)
+{
+    switch (draw.nmcd.dwDrawStage)
+    {
+    case CDDS_PREPAINT:
+    case CDDS_ITEMPREPAINT:
+        return CDRF_NOTIFYSUBITEMDRAW | CDRF_NOTIFYITEMDRAW;
+    case CDDS_SUBITEM | CDDS_ITEMPREPAINT:
+    {
+        const CAgentSetting* setting = SettingOfItem(static_cast<int>(draw.nmcd.dwItemSpec));
+        const bool changed = draw.iSubItem == 1 && setting && setting->HasChanges();
+        draw.clrText = changed ? kChangedColour : GetSysColor(COLOR_WINDOWTEXT);
+        return CDRF_NEWFONT;
+    }
+    default:
+        return CDRF_DODEFAULT;
+    }
+}
+
+void CKelvoAgentConfigDlg::EditSelectedSetting(bool fromEnter)
+{
+    const int item = m_list.GetSelectionMark();
+    CAgentSetting* setting = SettingOfItem(item);
+    if (!setting)
+        return;
+    if (!IsAdministrator())
+    {
+        if (fromEnter)
+            return;
+        ::SetWindowTextW(m_notice, LoadText(IDS_EDITOR_NOT_ADMIN));
+    }
+
+    bool closedByEnter = false;
+    switch (setting->GetType())
+    {
+    case EAgentSettingType::List:
+    {
+        _CObjectExPtr<CAgentSetting> clone = setting->Clone();
+        CEditMultiSzValueDlg editor(*clone, m_hWnd);
+        if (editor.DoModal() == IDOK)
+            setting->MergeListEdit(*clone);
+        closedByEnter = editor.WasEndedByEnter();
+        break;
+    }
+    case EAgentSettingType::CartAccess:
+        EditCartAccess(*setting, fromEnter);
+        break;
+    default:
+    {
+        _CObjectExPtr<CAgentSetting> clone = setting->Clone();
+        CEditValueDlg editor(*clone, m_hWnd);
+        if (editor.DoModal() == IDOK)
+            setting->TakeEdit(*clone);
+        closedByEnter = editor.WasEndedByEnter();
+        break;
+    }
+    }
+    if (closedByEnter)
+        m_list.IgnoreNextEnter();
+
+    if (fromEnter)
+        PostMessage(WM_EDITOR_REFRESH_ITEM, static_cast<WPARAM>(item));
+    else
+        RefreshItem(item);
+}
+
+bool CKelvoAgentConfigDlg::StartConfigSec()
+{
+    if (State().IsConfigSecStarted())
+        return true;
+    const CStringEx& caption = State().GetCaption();
+    const DWORD result = KelvoAgentConfigPicker::Start(CResourceLoader::Instance().GetModule(),
+                                                       CResourceLoader::Instance().GetLibraryVersion(), caption);
+    if (result != 0)
+    {
+        State().ShowMessageFormat(m_hWnd, IDS_EDITOR_CONFIGSEC_INIT_FAILED, MB_OK | MB_ICONWARNING, result);
+        return false;
+    }
+    State().SetConfigSecStarted(true);
+    return true;
+}
+
+void CKelvoAgentConfigDlg::EditCartAccess(CAgentSetting& setting, bool fromEnter)
+{
+    if (!InConsoleSession())
+    {
+        State().ShowMessageRes(m_hWnd, IDS_EDITOR_NOT_CONSOLE_SESSION);
+        return;
+    }
+    if (!StartConfigSec())
+        return;
+    CStringEx edited;
+    const HWND owner = fromEnter ? m_list.GetSafeHwnd() : m_hWnd;
+    if (KelvoAgentConfigPicker::EditCartAccess(owner, setting.GetValueText(0), edited))
+        setting.SetValueText(edited, TRUE, 0);
+}
+
+LRESULT CKelvoAgentConfigDlg::OnRefreshItem(WPARAM wParam, LPARAM, BOOL&)
+{
+    RefreshItem(static_cast<int>(wParam));
+    return 0;
+}
+
+LRESULT CKelvoAgentConfigDlg::OnSaveButton(WPARAM, LPARAM, BOOL&)
+{
+    // Enter in the list arrives here as the default button; the list itself edits on it.
+    if (::GetFocus() != m_list.GetSafeHwnd())
+        Save();
+    return 0;
+}
+
+LRESULT CKelvoAgentConfigDlg::OnSaveCommand(WPARAM, LPARAM, BOOL&)
+{
+    Save();
+    return 0;
+}
+
+void CKelvoAgentConfigDlg::Save()
+{
+    if (!CAgentSetting::AnyChanges(m_settings))
+        return;
+    // A reload that failed leaves no document: the settings go into a new file.
+    if (!m_target || !m_target->HasDocument())
+    {
+        CStringEx path;
+        if (!AskForFile(m_hWnd, true, path))
+            return;
+        if (!m_target)
+            m_target = new CConfigurationEx();
+        if (FAILED(m_target->CreateFromTemplate(path)))
+            return;
+        m_targetPath = path;
+    }
+
+    // Copies of the changed settings put the edits back when the save fails.
+    std::map<int, _CObjectExPtr<CAgentSetting>> kept;
+    for (const auto& entry : m_settings)
+        if (entry.second->HasChanges())
+            kept[entry.first] = entry.second->Clone();
+
+    const HRESULT result = WriteTarget();
+    if (result == S_OK)
+    {
+        NotifyOwner();
+        Reload();
+    }
+    else
+    {
+        for (const auto& entry : kept)
+            m_settings[entry.first]->RestoreValues(*entry.second);
+        CStringEx message;
+        CResourceLoader::Instance().FormatString(message, IDS_EDITOR_SAVE_FAILED, static_cast<unsigned>(result),
+                                                 m_targetPath.GetString());
+        CUtilLogging::Instance().Log(2, L"%s\n", message.GetString());
+        State().ShowMessage(m_hWnd, message, MB_OK | MB_ICONERROR);
+        for (int item = 0; item < m_list.GetItemCount(); ++item)
+            RefreshItem(item);
+        ::InvalidateRect(m_list.GetSafeHwnd(), nullptr, TRUE);
+    }
+    UpdateSaveButton();
+}
+
+// Writes the changes into the document and the document into the file, directly or, when
+// the file refuses this account, through the service. S_OK only when the file was written.
+HRESULT CKelvoAgentConfigDlg::WriteTarget()
+{
+    HRESULT result = CAgentSetting::WriteChanges(m_settings, *m_target);
+    if (FAILED(result))
+        return result;
+    result = m_target->Save();
+    if (SUCCEEDED(result))
+        return S_OK;
+    if (result != E_ACCESSDENIED)
+        return result;
+    const CStringEx& user = State().GetUserName();
+    const CStringEx& domain = State().GetDomainName();
+    CStringEx xml;
+    if (user.IsEmpty() || domain.IsEmpty() || FAILED(m_target->GetXml(xml)))
+        return E_ACCESSDENIED;
+    return KelvoAgentConfigNotify::SaveThroughService(user, domain, m_targetPath, xml) == S_OK ? S_OK : E_ACCESSDENIED;
+}
+
+void CKelvoAgentConfigDlg::NotifyOwner()
+{
+    CAppConfigSetting* app = CurrentApplication();
+    if (!app)
+        return;
+    if (KelvoAgentConfigNotify::IsImageOf(app->GetName(), State().GetOwnName()))
+        ReadOwnConfiguration();
+    switch (app->GetKind())
+    {
+    case CAppConfigSetting::KindDesktopProgram:
+        KelvoAgentConfigNotify::NotifyDesktopProgram(app->GetName());
+        break;
+    case CAppConfigSetting::KindService:
+        if (FAILED(KelvoAgentConfigNotify::NotifyService(app->GetName())))
+            State().ShowMessageRes(m_hWnd, IDS_EDITOR_SERVICE_NOTIFY_FAILED);
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CKelvoAgentConfigDlg::OnReloadCommand(WPARAM, LPARAM, BOOL&)
+{
+    Reload();
+    return 0;
+}
+
+void CKelvoAgentConfigDlg::Reload()
+{
+    if (!m_target || m_targetPath.IsEmpty())
+        return;
+    m_target = new CConfigurationEx();
+    if (FAILED(m_target->LoadFile(m_targetPath)))
+    {
+        State().ShowMessageFormat(m_hWnd, IDS_CFG_LOAD_FAILED, MB_OK | MB_ICONWARNING, m_targetPath.GetString());
+        return;
+    }
+    CAgentSetting::LoadValues(m_settings, *m_target);
+    FillList();
+}
+
+LRESULT CKelvoAgentConfigDlg::OnOpenCommand(WPARAM, LPARAM, BOOL&)
+{
+    Open();
+    return 0;
+}
+
+void CKelvoAgentConfigDlg::Open()
+{
+    CStringEx path;
+    if (!AskForFile(m_hWnd, false, path))
+        return;
+    // The file is named after its program: "KelvoAgent.exe.config" belongs to KelvoAgent.
+    const CStringEx stem = FileStem(path);
+    int index = -1;
+    for (const auto& entry : m_apps)
+    {
+        if (KelvoAgentConfigNotify::IsImageOf(stem, entry.second->GetName()))
+        {
+            index = entry.first;
+            break;
+        }
+    }
+    if (index < 0)
+    {
+        State().ShowMessageRes(m_hWnd, IDS_EDITOR_NO_APPLICATION);
+        return;
+    }
+    _CObjectExPtr<CConfigurationEx> target(new CConfigurationEx());
+    if (FAILED(target->LoadFile(path)))
+    {
+        State().ShowMessageFormat(m_hWnd, IDS_CFG_LOAD_FAILED, MB_OK | MB_ICONWARNING, path.GetString());
+        return;
+    }
+    m_current = index;
+    m_target = target;
+    m_targetPath = path;
+    CAgentSetting::ReadDefinitions(*m_ownConfig, CurrentApplication()->GetSection(), m_settings);
+    CAgentSetting::ResetToDefaults(m_settings);
+    CAgentSetting::LoadValues(m_settings, *m_target);
+    const HMENU menu = ::GetMenu(m_hWnd);
+    for (UINT id : { ID_CONFIG_EDITOR_SAVE, ID_CONFIG_EDITOR_VIEW_XML, ID_CONFIG_EDITOR_RELOAD })
+        EnableMenuItem(menu, id, MF_BYCOMMAND | MF_ENABLED);
+    FillList();
+}
+
+LRESULT CKelvoAgentConfigDlg::OnViewXmlCommand(WPARAM, LPARAM, BOOL&)
+{
+    ViewXml();
+    return 0;
+}
+
+void CKelvoAgentConfigDlg::ViewXml()
+{
+    if (!m_target || !m_target->HasDocument())
+    {
+        State().ShowMessageFormat(m_hWnd, IDS_CFG_LOAD_FAILED, MB_OK | MB_ICONWARNING, m_targetPath.GetString());
+        return;
+    }
+    CStringEx xml;
+    m_target->GetXml(xml);
+    if (xml.IsEmpty())
+    {
+        State().ShowMessageRes(m_hWnd, IDS_EDITOR_XML_EMPTY);
+        return;
+    }
+    CViewXMLDlg view(xml, m_hWnd);
+    view.DoModal();
+}
+
+LRESULT CKelvoAgentConfigDlg::OnCloseCommand(WPARAM, LPARAM, BOOL&)
+{
+    Close();
+    return 0;
+}
+
+LRESULT CKelvoAgentConfigDlg::OnClose(WPARAM, LPARAM, BOOL&)
+{
+    Close();
+    return 0;
+}
+
+void CKelvoAgentConfigDlg::Close()
+{
+    // Whoever changed something is asked before the changes are dropped.
+    if (CAgentSetting::AnyChanges(m_settings) &&
+        State().ShowMessageRes(m_hWnd, IDS_EDITOR_DISCARD_CHANGES, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    m_list.DeleteAllItems();
+    m_settings.clear();
+    m_target = nullptr;
+    m_ownConfig = nullptr;
+    if (State().IsConfigSecStarted())
+    {
+        KelvoAgentConfigPicker::Stop();
+        State().SetConfigSecStarted(false);
+    }
+    EndDialog(IDCANCEL);
+}
+
+LRESULT CKelvoAgentConfigDlg::OnSize(WPARAM wParam, LPARAM lParam, BOOL&)
+{
+    if (wParam != SIZE_MINIMIZED && m_layoutReady)
+        Layout(LOWORD(lParam), HIWORD(lParam));
+    return 0;
+}
+
+void CKelvoAgentConfigDlg::Layout(int width, int height)
+{
+    // Smaller than at start: the window goes back to its first size in that direction.
+    if (width < m_client.cx || height < m_client.cy)
+    {
+        RECT window = {};
+        ::GetWindowRect(m_hWnd, &window);
+        const int newWidth = width < m_client.cx ? m_minWindow.cx : window.right - window.left;
+        const int newHeight = height < m_client.cy ? m_minWindow.cy : window.bottom - window.top;
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, newWidth, newHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return;
+    }
+    RECT list = {};
+    ::GetWindowRect(m_list.GetSafeHwnd(), &list);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&list), 2);
+    ::SetWindowPos(m_list.GetSafeHwnd(), nullptr, 0, 0, width - m_listRightMargin - list.left,
+                   height - m_listBottomMargin - list.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT notice = {};
+    ::GetWindowRect(m_notice, &notice);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&notice), 2);
+    ::SetWindowPos(m_notice, nullptr, notice.left, height - m_noticeFromBottom, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(m_saveButton, nullptr, width - m_saveFromRight, height - m_saveFromBottom, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(m_closeButton, nullptr, width - m_closeFromRight, height - m_closeFromBottom, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+LRESULT CKelvoAgentConfigDlg::OnPaint(WPARAM, LPARAM, BOOL& handled)
+{
+    if (!::IsIconic(m_hWnd))
+    {
+        handled = FALSE;
+        return 0;
+    }
+    // Minimised: the icon, centred.
+    PAINTSTRUCT paint = {};
+    const HDC dc = ::BeginPaint(m_hWnd, &paint);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client = {};
+    ::GetClientRect(m_hWnd, &client);
+    const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, m_bigIcon.Get());
+    ::EndPaint(m_hWnd, &paint);
+    return 0;
+}
+
+LRESULT CKelvoAgentConfigDlg::OnQueryDragIcon(WPARAM, LPARAM, BOOL&)
+{
+    return reinterpret_cast<LRESULT>(m_bigIcon.Get());
+}

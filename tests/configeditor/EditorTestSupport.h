@@ -1,0 +1,93 @@
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+// What the editor tests share: folders of their own, programs started for a test, and a
+// driver that works the editor's windows from outside as a user would (reading what they
+// show, clicking, typing, answering message boxes).
+namespace editor_test
+{
+// The folder of the running test program (the build's bin folder).
+std::wstring BinFolder();
+// A new empty folder below the temporary folder, named after the tag and unique.
+std::wstring MakeTempFolder(const wchar_t* tag);
+void DeleteTree(const std::wstring& folder);
+bool CopyFromBin(const wchar_t* name, const std::wstring& folder, const wchar_t* newName = nullptr);
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+std::string Narrow(const std::wstring& text);
+// A text of the release's resource library (the test program loads it at start).
+std::wstring ResourceText(UINT id);
+
+// Waits until the condition holds, up to limitMs; pumps this thread's messages meanwhile.
+bool WaitFor(const std::function<bool()>& condition, DWORD limitMs = 5000);
+
+// A program started for a test; terminated when the object goes, so no test leaves one.
+class CProcessRun
+{
+public:
+    CProcessRun() = default;
+    ~CProcessRun();
+    CProcessRun(const CProcessRun&) = delete;
+    CProcessRun& operator=(const CProcessRun&) = delete;
+
+    bool Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder);
+    DWORD Id() const { return m_info.dwProcessId; }
+    // True when the program ended within the time; its exit code in code.
+    bool WaitForExit(DWORD limitMs, DWORD* code = nullptr);
+    void Kill();
+
+private:
+    PROCESS_INFORMATION m_info = {};
+};
+
+// The visible, enabled top-level dialog window ("#32770") of the process whose title passes
+// the test (any title when null), waiting up to limitMs. Null when none appeared.
+HWND FindDialog(DWORD processId, const std::function<bool(const std::wstring& title)>& titleTest, DWORD limitMs = 5000);
+std::wstring WindowText(HWND window);
+bool IsEnabled(HWND window);
+
+// A message box (or any dialog) of the process titled caption: its text, answered by
+// pressing the button with that ID. False when none appeared in time.
+bool AnswerBox(DWORD processId, const std::wstring& caption, int button, std::wstring* text = nullptr,
+               DWORD limitMs = 5000);
+
+// Presses a button of a dialog in another process without waiting for what it starts.
+void Click(HWND dialog, int buttonId);
+// Sends a command (a menu item or button ID) without waiting for what it starts.
+void Command(HWND dialog, int commandId);
+void SetText(HWND dialog, int controlId, const std::wstring& text);
+
+// A report-view list control of another process.
+class CRemoteList
+{
+public:
+    explicit CRemoteList(HWND list) : m_list(list) {}
+    int Count() const;
+    std::wstring Text(int item, int column) const;
+    // The item whose first column begins with the text, or -1.
+    int Find(const std::wstring& captionStart) const;
+    RECT ItemRect(int item) const;
+    // A double click on the item with the mouse, as a user makes it.
+    void DoubleClick(int item) const;
+
+private:
+    HWND m_list;
+};
+
+// The window's pixels as shown on the screen, top-down, 0x00RRGGBB each.
+struct CScreenImage
+{
+    int width = 0;
+    int height = 0;
+    std::vector<DWORD> pixels;
+    DWORD At(int x, int y) const { return pixels[size_t(y) * width + x]; }
+};
+bool CaptureScreen(HWND window, CScreenImage& image);
+// Whether a pure red pixel (the editor's colour for changed values) lies in the rectangle
+// (window coordinates of the image).
+bool HasRedPixels(const CScreenImage& image, const RECT& area);
+}
