@@ -44,7 +44,11 @@ HRESULT CWMIQuerySearchContext::Execute(LPCWSTR wmiNamespace, LPCWSTR language, 
         hr = locator->ConnectServer(ns.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Put());
         if (FAILED(hr))
             return hr;
-        // The local provider acts for the caller; no proxy blanket beyond the defaults.
+        // The account providers act for the caller, which needs impersonation on the
+        // proxy; a library must not set the process-wide COM security for that. Without a
+        // proxy (an in-process service) there is nothing to set.
+        CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
         CBstrEx lang(language), text(query);
         CComPtrEx<IEnumWbemClassObject> rows;
         hr = services->ExecQuery(lang.Get(), text.Get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,

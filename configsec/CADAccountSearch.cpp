@@ -39,10 +39,13 @@ size_t CADAccountSearch::DefaultLocation(const std::vector<CADLocation>& locatio
 
 CStringEx CADAccountSearch::BuildLdapFilter(int mode, const CStringEx& name)
 {
+    // The name is matched against the account name, and for an exact search also the
+    // common and display names; surplus arguments of the prefix format are ignored.
+    const CStringEx escaped = CADQuery::EscapeFilterValue(name);
     CStringEx filter;
     CResourceLoader::Instance().FormatString(filter, mode == MatchStartsWith ? IDS_CONFIGSEC_LDAP_NAME_PREFIX
                                                                              : IDS_CONFIGSEC_LDAP_NAME_EXACT,
-                                             CADQuery::EscapeFilterValue(name).GetString());
+                                             escaped.GetString(), escaped.GetString(), escaped.GetString());
     return filter;
 }
 

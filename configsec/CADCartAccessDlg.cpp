@@ -99,8 +99,11 @@ LRESULT CADCartAccessDlg::OnAdd(WPARAM, LPARAM, BOOL&)
 {
     CSmartList<CADObject*> chosen;
     CADSelectDlg select(m_hWnd, chosen);
-    if (select.DoModal() == IDOK)
+    const INT_PTR answer = select.DoModal();
+    if (answer == IDOK)
         AddAccounts(chosen);
+    else if (answer == -1)
+        ConfigSecInstance::MessageBox(m_hWnd, IDS_CONFIGSEC_NO_RICHEDIT); // its template needs the rich edit
     return 0;
 }
 

@@ -1,7 +1,35 @@
 #include "configsec/CADObject.h"
 
+namespace
+{
+std::atomic<long> g_alive{ 0 };
+}
+
+CADObject::CADObject()
+{
+    ++g_alive;
+}
+
 CADObject::CADObject(const CStringEx& domain, const CStringEx& name, int kind) : m_domain(domain), m_name(name), m_kind(kind)
 {
+    ++g_alive;
+}
+
+CADObject::CADObject(const CADObject& other)
+    : m_domain(other.m_domain), m_name(other.m_name), m_displayName(other.m_displayName),
+      m_description(other.m_description), m_kind(other.m_kind), m_givenText(other.m_givenText)
+{
+    ++g_alive;
+}
+
+CADObject::~CADObject()
+{
+    --g_alive;
+}
+
+long CADObject::Alive() noexcept
+{
+    return g_alive;
 }
 
 CADObject CADObject::Unresolved(const CStringEx& givenText)

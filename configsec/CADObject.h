@@ -1,5 +1,6 @@
 #pragma once
 #include "common/CStringEx.h"
+#include <atomic>
 
 // One directory account as the picker shows and returns it.
 class CADObject
@@ -8,8 +9,14 @@ public:
     // What the directory reported for the account (as CQuerySearchContext::GetKind).
     enum Kind : int { KindNotFound = 0, KindAccount = 1, KindGroup = 2 };
 
-    CADObject() = default;
+    CADObject();
     CADObject(const CStringEx& domain, const CStringEx& name, int kind);
+    CADObject(const CADObject& other);
+    CADObject& operator=(const CADObject& other) = default;
+    ~CADObject();
+    // How many objects exist in the process: rows travel between threads as raw pointers,
+    // and this shows whether every one of them was deleted.
+    static long Alive() noexcept;
     // An entry of a stored list that could not be looked up: kept with its text as given.
     static CADObject Unresolved(const CStringEx& givenText);
 

@@ -18,16 +18,18 @@ KELVO_BEGIN_MESSAGE_MAP(CADSelectAdvanceDlg, CUtilDialogEx<CDialogEx>)
     KELVO_MESSAGE(WM_SEARCH_DONE, &CADSelectAdvanceDlg::OnSearchDone)
 KELVO_END_MESSAGE_MAP()
 
-// What the search thread needs; it holds its own reference, so a thread that outlives a
-// closed dialog still finds it.
-struct CADSelectAdvanceDlg::SearchWork
+bool CADSelectAdvanceDlg::SearchWork::WaitForSlot() const
 {
-    HWND window = nullptr;
-    CADLocation location;
-    int mode = CADAccountSearch::MatchExact;
-    CStringEx name;
-    CEventEx cancel;
-};
+    const HANDLE handles[] = { cancel.GetHandle(), rowSlots.GetHandle() };
+    for (;;)
+    {
+        const DWORD waited = WaitForMultipleObjects(2, handles, FALSE, 1000);
+        if (waited == WAIT_OBJECT_0 + 1)
+            return true;
+        if (waited != WAIT_TIMEOUT || !IsWindow(window))
+            return false;
+    }
+}
 
 CADSelectAdvanceDlg::CADSelectAdvanceDlg(HWND parent, const CADLocation& location, CSmartList<CADObject*>& chosen)
     : CUtilDialogEx<CDialogEx>(IDD_CONFIGSEC_SELECT_ADVANCED, parent), m_location(location), m_chosen(chosen)
@@ -81,6 +83,7 @@ void CADSelectAdvanceDlg::ClearResults()
     if (m_results)
         ListView_DeleteAllItems(m_results);
     m_rows.RemoveAll();
+    m_checked = 0;
     ::EnableWindow(GetDlgItem(IDOK), FALSE);
 }
 
@@ -118,6 +121,13 @@ LRESULT CADSelectAdvanceDlg::OnFindNow(WPARAM, LPARAM, BOOL&)
         return 0;
     m_cancel.Reset();
     work->cancel = m_cancel;
+    m_rowSlots.Attach(CreateSemaphoreW(nullptr, kQueuedRows, kQueuedRows, nullptr));
+    if (!m_rowSlots.IsValid())
+    {
+        CADLocationCombo::ReportFailure(m_hWnd, HRESULT_FROM_WIN32(GetLastError()), location);
+        return 0;
+    }
+    work->rowSlots = m_rowSlots;
 
     auto* context = new std::shared_ptr<SearchWork>(work);
     SetSearching(true);
@@ -130,6 +140,18 @@ LRESULT CADSelectAdvanceDlg::OnFindNow(WPARAM, LPARAM, BOOL&)
     return 0;
 }
 
+bool CADSelectAdvanceDlg::PostRow(const SearchWork& work, std::unique_ptr<CADObject> row)
+{
+    // The dialog owns a row once the post succeeds; a row that cannot be posted is deleted
+    // here and ends the search.
+    if (!work.WaitForSlot())
+        return false;
+    if (!::PostMessageW(work.window, WM_SEARCH_ROW, 0, reinterpret_cast<LPARAM>(row.get())))
+        return false;
+    row.release();
+    return true;
+}
+
 DWORD WINAPI CADSelectAdvanceDlg::SearchThread(LPVOID context)
 {
     std::unique_ptr<std::shared_ptr<SearchWork>> holder(static_cast<std::shared_ptr<SearchWork>*>(context));
@@ -139,15 +161,7 @@ DWORD WINAPI CADSelectAdvanceDlg::SearchThread(LPVOID context)
     if (SUCCEEDED(init))
     {
         hr = CADAccountSearch::Search(work->location, work->mode, work->name, work->cancel.GetHandle(),
-                                      [&](std::unique_ptr<CADObject> row) {
-                                          // The dialog owns a row once the post succeeds; a row
-                                          // that cannot be posted is deleted here and ends the search.
-                                          if (!::PostMessageW(work->window, WM_SEARCH_ROW, 0,
-                                                            reinterpret_cast<LPARAM>(row.get())))
-                                              return false;
-                                          row.release();
-                                          return true;
-                                      });
+                                      [&](std::unique_ptr<CADObject> row) { return PostRow(*work, std::move(row)); });
         CoUninitialize();
     }
     ::PostMessageW(work->window, WM_SEARCH_DONE, static_cast<WPARAM>(hr), 0);
@@ -156,13 +170,28 @@ DWORD WINAPI CADSelectAdvanceDlg::SearchThread(LPVOID context)
 
 LRESULT CADSelectAdvanceDlg::OnSearchRow(WPARAM, LPARAM lParam, BOOL&)
 {
+    // The rows already waiting are listed together, with one repaint for all of them.
+    ::SendMessageW(m_results, WM_SETREDRAW, FALSE, 0);
+    AddResultRow(lParam);
+    MSG msg;
+    for (int more = 0; more < kQueuedRows && PeekMessageW(&msg, m_hWnd, WM_SEARCH_ROW, WM_SEARCH_ROW, PM_REMOVE); ++more)
+        AddResultRow(msg.lParam);
+    ::SendMessageW(m_results, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(m_results, nullptr, FALSE);
+    return 0;
+}
+
+void CADSelectAdvanceDlg::AddResultRow(LPARAM lParam)
+{
     std::unique_ptr<CADObject> row(reinterpret_cast<CADObject*>(lParam));
+    // The row has left the queue: the thread may post the next one.
+    if (m_rowSlots.IsValid())
+        ReleaseSemaphore(m_rowSlots.GetHandle(), 1, nullptr);
     if (!row)
-        return 0;
+        return;
     CADObject* object = m_rows.Add(std::move(row));
     if (CADListView::AddRow(m_results, object->m_name, object, true) < 0)
         m_rows.Remove(object);
-    return 0;
 }
 
 LRESULT CADSelectAdvanceDlg::OnSearchDone(WPARAM wParam, LPARAM, BOOL&)
@@ -252,8 +281,20 @@ LRESULT CADSelectAdvanceDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
     }
     if (header->idFrom == IDC_CONFIGSEC_NAMES && header->code == LVN_ITEMCHANGED)
     {
-        // OK chooses the checked rows, so it is offered only while one is checked.
-        ::EnableWindow(GetDlgItem(IDOK), CADListView::CheckedCount(m_results) > 0);
+        // OK chooses the checked rows, so it is offered only while one is checked. The
+        // count follows the check boxes' changes, so a long list is not counted again
+        // for every row that arrives.
+        const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+        if ((change->uChanged & LVIF_STATE) != 0)
+        {
+            const bool was = ((change->uOldState & LVIS_STATEIMAGEMASK) >> 12) == 2;
+            const bool is = ((change->uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
+            if (change->iItem < 0)
+                m_checked = CADListView::CheckedCount(m_results);
+            else if (was != is)
+                m_checked += is ? 1 : -1;
+            ::EnableWindow(GetDlgItem(IDOK), m_checked > 0);
+        }
         return 0;
     }
     handled = FALSE;

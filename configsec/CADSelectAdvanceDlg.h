@@ -19,6 +19,9 @@ public:
     static constexpr UINT WM_SEARCH_DONE = WM_USER + 36;
     // How long closing waits for a cancelled search thread to end.
     static constexpr DWORD kJoinTimeoutMs = 10000;
+    // How many rows may wait in the dialog's queue: the search thread waits for the dialog
+    // beyond that, so Stop and Close never queue behind a flood of rows.
+    static constexpr LONG kQueuedRows = 32;
 
     CADSelectAdvanceDlg(HWND parent, const CADLocation& location, CSmartList<CADObject*>& chosen);
     ~CADSelectAdvanceDlg() override;
@@ -26,11 +29,30 @@ public:
     bool IsSearching() const;
     const CADLocation& GetLocation() const { return m_location; }
 
+    // What the search thread needs; the thread holds its own reference, so a thread that
+    // outlives a closed dialog still finds it.
+    struct SearchWork
+    {
+        HWND window = nullptr;
+        CADLocation location;
+        int mode = CADAccountSearch::MatchExact;
+        CStringEx name;
+        CEventEx cancel;
+        // A semaphore with one count per row the dialog's queue may still take.
+        CHandleEx rowSlots;
+
+        // Waits until the dialog may take another row; false when the search is
+        // cancelled or the dialog is gone.
+        bool WaitForSlot() const;
+    };
+    // Hands one row to the dialog: true when it was posted (the dialog owns it now); a
+    // row that cannot be posted is deleted and the search should end.
+    static bool PostRow(const SearchWork& work, std::unique_ptr<CADObject> row);
+
 protected:
     BOOL OnInitDialog() override;
 
 private:
-    struct SearchWork;
     static DWORD WINAPI SearchThread(LPVOID context);
 
     LRESULT OnFindNow(WPARAM, LPARAM, BOOL&);
@@ -43,6 +65,7 @@ private:
     LRESULT OnSearchRow(WPARAM, LPARAM, BOOL&);
     LRESULT OnSearchDone(WPARAM, LPARAM, BOOL&);
 
+    void AddResultRow(LPARAM row);
     void SetSearching(bool searching);
     void ClearResults();
     // Cancels a running search, waits (bounded) for its thread and deletes the rows it
@@ -56,6 +79,8 @@ private:
     CCommonQueriesTab1 m_page;
     CCommonQueriesTabControl m_tabs;
     HWND m_results = nullptr;
+    int m_checked = 0;
     CEventEx m_cancel;
+    CHandleEx m_rowSlots;
     CThreadEx m_thread;
 };

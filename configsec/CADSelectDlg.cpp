@@ -310,13 +310,13 @@ void CADSelectDlg::OnSelectionChange(const SELCHANGE& change)
 {
     if (m_writing || change.chrg.cpMin != change.chrg.cpMax)
         return;
-    // The caret never rests inside a resolved name: it moves to the name's end, and what
-    // is typed there is plain text.
+    // The caret never rests inside a resolved name: the whole name is selected instead,
+    // so it is deleted or kept as one unit. Elsewhere what is typed is plain text.
     for (const Unit& unit : ReadUnits())
         if (unit.object && change.chrg.cpMin > unit.first && change.chrg.cpMin < unit.last)
         {
             m_writing = true;
-            ::SendMessageW(m_names, EM_SETSEL, unit.last, unit.last);
+            ::SendMessageW(m_names, EM_SETSEL, unit.first, unit.last);
             m_writing = false;
             return;
         }

@@ -1,7 +1,29 @@
 #include "configsec/ConfigSec.h"
 #include "configsec/CADCartAccessDlg.h"
 #include "configsec/ConfigSecInstance.h"
+#include <objbase.h>
 #include <new>
+
+namespace
+{
+// The directory and WMI searches need COM on the calling thread; a caller that has not
+// initialised it gets it for the length of the call.
+class CComScope
+{
+public:
+    CComScope() noexcept : m_initialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~CComScope()
+    {
+        if (m_initialised)
+            CoUninitialize();
+    }
+    CComScope(const CComScope&) = delete;
+    CComScope& operator=(const CComScope&) = delete;
+
+private:
+    bool m_initialised;
+};
+}
 
 DWORD WINAPI ConfigSecInitInstance(HINSTANCE resourceModule, const wchar_t* version, const wchar_t* caption,
                                    size_t captionLength)
@@ -48,6 +70,7 @@ int WINAPI ConfigSecCartAccess(HWND parent, const wchar_t* value, size_t valueLe
         const CStringEx given(value, static_cast<int>(length));
 
         CStringEx accepted;
+        const CComScope com;
         const int answer = CADCartAccessDlg::Run(parent, given, accepted);
         if (answer != IDOK || accepted.IsEmpty())
             return answer;

@@ -9,6 +9,13 @@ const wchar_t* const ConfigSecInstance::kVersion = KELVO_VERSION_TEXT;
 
 namespace
 {
+// The answer to a version text of another release (the code the resource loader gives a
+// satellite library of another release).
+const DWORD kVersionRefused = 425;
+}
+
+namespace
+{
 ConfigSecInstance* g_instance = nullptr;
 // The caption of the current instance, for code that has no instance at hand.
 const wchar_t* g_caption = L"";
@@ -41,7 +48,7 @@ DWORD ConfigSecInstance::Initialise(HINSTANCE resourceModule, const wchar_t* ver
     // one character more than the expected length.
     const size_t expected = wcslen(kVersion);
     if (wcsnlen(version, expected + 1) != expected || wcsncmp(version, kVersion, expected) != 0)
-        return ERROR_OLD_WIN_VERSION;
+        return kVersionRefused;
 
     const size_t length = wcsnlen(caption, captionLength);
     std::unique_ptr<wchar_t[]> copy(new (std::nothrow) wchar_t[length + 1]);
@@ -107,8 +114,10 @@ wchar_t* ConfigSecHeap::Allocate(size_t count) noexcept
 
 void ConfigSecHeap::Free(wchar_t* buffer) noexcept
 {
+    // Only a block of this heap is freed: a stale or foreign pointer in the caller's
+    // variable must not corrupt anything.
     HANDLE heap = LibraryHeap();
-    if (buffer && heap)
+    if (buffer && heap && HeapValidate(heap, 0, buffer))
         HeapFree(heap, 0, buffer);
 }
 

@@ -354,6 +354,11 @@ bool CKelvoConfigSvcModule::Uninstall()
         ShowRegistrationBox(IDS_SVC_CANNOT_DELETE_SERVICE, L"Could not delete service");
         return false;
     }
+    // A deleted service stays, marked for deletion, until its last handle closes: the
+    // registration that follows must not take it for an installed one.
+    service.Reset();
+    for (const ULONGLONG start = GetTickCount64(); IsInstalled() && GetTickCount64() - start < kRecreateWaitMs;)
+        Sleep(100);
     return true;
 }
 

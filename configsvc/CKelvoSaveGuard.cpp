@@ -128,7 +128,8 @@ bool HasAcceptedForm(const CStringEx& path)
     return EndsWithConfig(component);
 }
 
-// The drive is this computer's own and no existing part of the way is a reparse point.
+// The drive is this computer's own, every folder on the way exists as a plain folder, and
+// neither a folder nor the file (when it exists) is a reparse point.
 bool IsLocalWithoutLinks(const CStringEx& path)
 {
     const CStringEx root = path.Left(3);
@@ -137,17 +138,17 @@ bool IsLocalWithoutLinks(const CStringEx& path)
         return false;
     for (int separator = path.Find(L'\\', 3);; separator = path.Find(L'\\', separator + 1))
     {
-        const CStringEx part = separator < 0 ? path : path.Left(separator);
-        const DWORD attributes = GetFileAttributesW(part);
+        const bool isFile = separator < 0;
+        const DWORD attributes = GetFileAttributesW(isFile ? path : path.Left(separator));
         if (attributes == INVALID_FILE_ATTRIBUTES)
         {
-            // What does not exist yet cannot be a link; the save reports a missing folder.
+            // Only the file itself may be missing: a save creates it.
             const DWORD error = GetLastError();
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+            return isFile && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
         }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || isFile == ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
             return false;
-        if (separator < 0)
+        if (isFile)
             return true;
     }
 }
@@ -178,8 +179,10 @@ HRESULT CKelvoSaveGuard::CheckCaller(LPCWSTR claimedUser)
 {
     CStringEx domain, name;
     BOOL member = FALSE;
+    HRESULT impersonated = S_OK;
     {
         CClientImpersonation impersonation;
+        impersonated = impersonation.Result();
         // RPC_E_CALL_COMPLETE: no COM call is being served, the caller is this process.
         if (FAILED(impersonation.Result()) && impersonation.Result() != RPC_E_CALL_COMPLETE)
         {
@@ -202,6 +205,8 @@ HRESULT CKelvoSaveGuard::CheckCaller(LPCWSTR claimedUser)
             return E_ACCESSDENIED;
         }
     }
+    CUtilLogging::Instance().LogRes(5, IDS_SVC_CALLER_IDENTIFIED, domain.GetString(), name.GetString(),
+                                    static_cast<unsigned>(impersonated), member ? 1 : 0);
     if (!member)
     {
         CUtilLogging::Instance().LogRes(2, IDS_SVC_CALLER_NOT_ADMIN, domain.GetString(), name.GetString());

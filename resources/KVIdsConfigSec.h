@@ -54,8 +54,8 @@
 #define IDS_CONFIGSEC_MATCH_PREFIX      411
 
 // Search texts and column headings of the picker's own.
-#define IDS_CONFIGSEC_LDAP_NAME_EXACT   6201 // %s: the name, escaped for an LDAP filter
-#define IDS_CONFIGSEC_LDAP_NAME_PREFIX  6202 // %s: the name, escaped for an LDAP filter
+#define IDS_CONFIGSEC_LDAP_NAME_EXACT   6201 // %s %s %s: the name three times, escaped for an LDAP filter
+#define IDS_CONFIGSEC_LDAP_NAME_PREFIX  6202 // %s %s: the name twice, escaped for an LDAP filter
 #define IDS_CONFIGSEC_WMI_PROP_NAME     6203
 #define IDS_CONFIGSEC_WMI_PROP_FULLNAME 6204
 #define IDS_CONFIGSEC_WMI_PROP_DESCRIPTION 6205

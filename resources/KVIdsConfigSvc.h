@@ -29,3 +29,4 @@
 #define IDS_SVC_GRANTED                 21209 // %s %s: path, trustee
 #define IDS_SVC_GRANT_FAILED            21210 // %s %s %u: path, trustee, error
 #define IDS_SVC_SETTINGS_CHANGED        21212
+#define IDS_SVC_CALLER_IDENTIFIED       21213 // %s %s 0x%08X %d: caller's domain and name, impersonation result, member

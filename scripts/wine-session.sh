@@ -34,7 +34,9 @@ fresh=0
 mkdir -p "$WINEPREFIX"
 # A persistent server: Wine's helpers otherwise hold ctest's pipes open and every test waits.
 wineserver -p
-wine wineboot -i >/dev/null 2>&1
+# Plain wineboot (it initialises a new prefix by itself): "wineboot -i" leaves a second
+# services.exe running, and services created through one are unknown to the other.
+wine wineboot >/dev/null 2>&1
 if [ "$fresh" -eq 1 ]; then
   # A crash ends at once with a backtrace instead of waiting for a dialog; hiding windows
   # does not wait for the window manager.

@@ -428,14 +428,14 @@ HRESULT CComRegistrarEx::UnregisterTypeLibrary(LPCWSTR modulePath)
     const TLIBATTR attr = *attributes;
     library->ReleaseTLibAttr(attributes);
 
-    // Nothing registered (under this registrar's classes) is nothing to remove.
+    // Nothing registered is nothing to remove. The merged classes view is asked, since a
+    // per-user registration may have gone to the machine's classes (Wine's does).
     wchar_t guid[40] = {};
     StringFromGUID2(attr.guid, guid, ARRAYSIZE(guid));
     CStringEx keyName;
     keyName.Format(L"TypeLib\\%s\\%d.%d", guid, attr.wMajorVerNum, attr.wMinorVerNum);
-    CRegKeyEx classes(OpenClassesRoot(KEY_READ, nullptr));
     CRegKeyEx existing;
-    if (!classes || RegOpenKeyExW(classes.Get(), keyName, 0, KEY_READ, existing.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName, 0, KEY_READ, existing.Put()) != ERROR_SUCCESS)
         return S_OK;
     existing.Reset();
 
@@ -443,7 +443,14 @@ HRESULT CComRegistrarEx::UnregisterTypeLibrary(LPCWSTR modulePath)
     {
         auto forUser = reinterpret_cast<UnregisterForUserFn>(reinterpret_cast<void*>(OleAutProc("UnRegisterTypeLibForUser")));
         if (forUser)
-            return forUser(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
+        {
+            hr = forUser(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
+            // A library registered for the machine alone is not this user's to remove.
+            CRegKeyEx classes(OpenClassesRoot(KEY_READ, nullptr));
+            if (FAILED(hr) && (!classes || RegOpenKeyExW(classes.Get(), keyName, 0, KEY_READ, existing.Put()) != ERROR_SUCCESS))
+                hr = S_OK;
+            return hr;
+        }
     }
     return UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
 }

@@ -1,9 +1,11 @@
 #include "EditorTestSupport.h"
 #include "common/CResourceLoader.h"
+#include "tests/uisupport/UiScreenshot.h"
 #include <commctrl.h>
 #include <shellapi.h>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 namespace editor_test
 {
@@ -264,9 +266,15 @@ bool IsEnabled(HWND window)
     return IsWindowEnabled(window) != FALSE;
 }
 
-bool AnswerBox(DWORD processId, const std::wstring& caption, int button, std::wstring* text, DWORD limitMs)
+bool AnswerBox(DWORD processId, const std::wstring& caption, int button, std::wstring* text, HWND except, DWORD limitMs)
 {
-    HWND box = FindDialog(processId, [&](const std::wstring& title) { return title == caption; }, limitMs);
+    HWND box = nullptr;
+    WaitFor([&] {
+        box = FindDialog(processId, [&](const std::wstring& title) { return title == caption; }, 0);
+        return box != nullptr && box != except;
+    }, limitMs);
+    if (box == except)
+        box = nullptr;
     if (!box)
         return false;
     if (text)
@@ -294,6 +302,32 @@ void SetText(HWND dialog, int controlId, const std::wstring& text)
 {
     SendMessageTimeoutW(GetDlgItem(dialog, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                         SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
+namespace
+{
+void SendKey(HWND foreground, WORD key, DWORD flags)
+{
+    SetForegroundWindow(foreground);
+    WaitFor([&] { return GetForegroundWindow() == foreground; }, 1000);
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+    Sleep(100);
+}
+}
+
+void KeyDown(HWND foreground, WORD key)
+{
+    SendKey(foreground, key, 0);
+}
+
+void KeyUp(HWND foreground, WORD key)
+{
+    SendKey(foreground, key, KEYEVENTF_KEYUP);
 }
 
 int CRemoteList::Count() const
@@ -339,6 +373,14 @@ RECT CRemoteList::ItemRect(int item) const
     SendMessageW(m_list, LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(memory.At(0)));
     memory.Read(0, &rect, sizeof(rect));
     return rect;
+}
+
+void CRemoteList::Click(int item) const
+{
+    const RECT rect = ItemRect(item);
+    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    PostMessageW(m_list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(m_list, WM_LBUTTONUP, 0, at);
 }
 
 void CRemoteList::DoubleClick(int item) const
@@ -392,6 +434,15 @@ bool CaptureScreen(HWND window, CScreenImage& image)
         DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+std::wstring Screenshot(HWND window, const wchar_t* name)
+{
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(300);
+    const std::wstring path = kelvo_test::SaveWindowScreenshot(window, name);
+    std::printf("Screenshot: %s\n", Narrow(path).c_str());
+    return path;
 }
 
 bool HasRedPixels(const CScreenImage& image, const RECT& area)

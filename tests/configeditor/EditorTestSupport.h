@@ -50,16 +50,20 @@ HWND FindDialog(DWORD processId, const std::function<bool(const std::wstring& ti
 std::wstring WindowText(HWND window);
 bool IsEnabled(HWND window);
 
-// A message box (or any dialog) of the process titled caption: its text, answered by
-// pressing the button with that ID. False when none appeared in time.
+// A message box (or any dialog but the one excepted) of the process titled caption: its
+// text, answered by pressing the button with that ID. False when none appeared in time.
 bool AnswerBox(DWORD processId, const std::wstring& caption, int button, std::wstring* text = nullptr,
-               DWORD limitMs = 5000);
+               HWND except = nullptr, DWORD limitMs = 5000);
 
 // Presses a button of a dialog in another process without waiting for what it starts.
 void Click(HWND dialog, int buttonId);
 // Sends a command (a menu item or button ID) without waiting for what it starts.
 void Command(HWND dialog, int commandId);
 void SetText(HWND dialog, int controlId, const std::wstring& text);
+// Brings the window to the front and presses or releases a key on the keyboard, as a user
+// does (the window with the keyboard focus receives it and the key's state follows it).
+void KeyDown(HWND foreground, WORD key);
+void KeyUp(HWND foreground, WORD key);
 
 // A report-view list control of another process.
 class CRemoteList
@@ -71,7 +75,8 @@ public:
     // The item whose first column begins with the text, or -1.
     int Find(const std::wstring& captionStart) const;
     RECT ItemRect(int item) const;
-    // A double click on the item with the mouse, as a user makes it.
+    // A click or a double click on the item with the mouse, as a user makes it.
+    void Click(int item) const;
     void DoubleClick(int item) const;
 
 private:
@@ -87,6 +92,9 @@ struct CScreenImage
     DWORD At(int x, int y) const { return pixels[size_t(y) * width + x]; }
 };
 bool CaptureScreen(HWND window, CScreenImage& image);
+// A PNG of the window, once it has repainted, in the build's screenshot folder; its path is
+// printed for the person who reads the test output.
+std::wstring Screenshot(HWND window, const wchar_t* name);
 // Whether a pure red pixel (the editor's colour for changed values) lies in the rectangle
 // (window coordinates of the image).
 bool HasRedPixels(const CScreenImage& image, const RECT& area);

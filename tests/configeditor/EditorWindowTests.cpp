@@ -1,0 +1,454 @@
+// KelvoAgentConfig.exe as a user meets it: started in a folder of its own beside the agent's
+// file, worked from outside with the mouse, the keyboard's messages and the menu, its
+// message boxes answered as a user would. Wine runs every program under a local account,
+// which the editor never takes for an administrator: these are the roads of a user who is
+// not one (the Save button stays disabled, File > Save still writes a file the account may
+// write).
+#include "EditorTestSupport.h"
+#include "common/CResourceLoader.h"
+#include "resources/KVResourceIds.h"
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+using namespace editor_test;
+
+namespace
+{
+const char kAgentFile[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<configuration>\r\n"
+    "\t<appSettings>\r\n"
+    "\t\t<add key=\"CartHardwareIds\"><value>HID\\VID_0B6A&amp;PID_0417</value></add>\r\n"
+    "\t\t<add key=\"EndAccessOnLockAndExit\"><value>1</value></add>\r\n"
+    "\t\t<add key=\"RetryAuthenticationStart\"><value>1</value></add>\r\n"
+    "\t\t<add key=\"PromptTimeoutSeconds\"><value>20</value></add>\r\n"
+    "\t</appSettings>\r\n"
+    "</configuration>\r\n";
+
+// The settings the shipped file defines for the agent.
+const int kAgentSettingCount = 11;
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id)
+{
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)))
+        folder = path;
+    CoTaskMemFree(path);
+    return folder;
+}
+
+// Where the programs look for their files before their own folder.
+std::wstring ProgramDataFolder()
+{
+    return KnownFolder(FOLDERID_ProgramData) + L"\\" + ResourceText(IDS_DATA_FOLDER_COMPANY) + L"\\" +
+           ResourceText(IDS_DATA_FOLDER_PRODUCT) + L"\\" + ResourceText(IDS_DATA_FOLDER_PROGRAM);
+}
+
+class EditorWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        ASSERT_EQ(0u, CResourceLoader::Instance().Load());
+        m_caption = ResourceText(IDS_EDITOR_CAPTION);
+        for (const wchar_t* name : { L"KelvoAgent.exe.config", L"KelvoAgentConfig.exe.config" })
+            ASSERT_FALSE(FileExists(ProgramDataFolder() + L"\\" + name))
+                << "a shared copy would be taken instead of the test's: " << Narrow(name);
+        m_folder = MakeTempFolder(L"window");
+        for (const wchar_t* name : { L"KelvoAgentConfig.exe", L"KelvoAgentConfig.exe.config", L"KVResource.dll",
+                                     L"KelvoAgentConfigSec.dll" })
+            ASSERT_TRUE(CopyFromBin(name, m_folder)) << Narrow(name);
+        m_agentFile = m_folder + L"\\KelvoAgent.exe.config";
+    }
+    void TearDown() override
+    {
+        m_editor.Kill();
+        m_peer.Kill();
+        SetFileAttributesW(m_agentFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteTree(m_folder);
+        CoUninitialize();
+    }
+
+    // Changes the editor's own logging settings in its file.
+    void SetEditorLogLevel(int level)
+    {
+        const std::wstring path = m_folder + L"\\KelvoAgentConfig.exe.config";
+        std::string own = ReadFileBytes(path);
+        const std::string from = "<add key=\"LogLevel\"><value>0</value></add>";
+        const size_t at = own.find(from);
+        ASSERT_NE(std::string::npos, at);
+        own.replace(at, from.size(), "<add key=\"LogLevel\"><value>" + std::to_string(level) + "</value></add>");
+        WriteFileBytes(path, own);
+    }
+    // A stand-in agent that records the reload notices it receives.
+    void StartAgentPeer()
+    {
+        m_record = m_folder + L"\\agent-record.txt";
+        ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_folder, L"KelvoAgent.exe"));
+        ASSERT_TRUE(m_peer.Start(m_folder + L"\\KelvoAgent.exe", L"\"" + m_record + L"\" 60000", m_folder));
+        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }));
+    }
+    void StartEditor()
+    {
+        ASSERT_TRUE(m_editor.Start(m_folder + L"\\KelvoAgentConfig.exe", L"", m_folder));
+        m_main = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title == m_caption; }, 15000);
+        ASSERT_NE(nullptr, m_main) << "the editor's window did not appear";
+        m_list = GetDlgItem(m_main, IDC_CONFIG_EDITOR_LIST);
+        ASSERT_TRUE(WaitFor([&] { return CRemoteList(m_list).Count() > 0; })) << "the list stayed empty";
+    }
+    int Item(const wchar_t* captionStart)
+    {
+        const int item = CRemoteList(m_list).Find(captionStart);
+        EXPECT_GE(item, 0) << Narrow(captionStart) << " is not listed";
+        return item;
+    }
+    std::wstring Value(int item) { return CRemoteList(m_list).Text(item, 1); }
+    // Double-clicks the item and waits for its value editor, titled with the caption.
+    HWND OpenEditor(int item, const std::wstring& caption)
+    {
+        CRemoteList(m_list).DoubleClick(item);
+        return FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title == caption; });
+    }
+    // Whether the item's value is drawn in red, as the screen shows it when another item is
+    // selected (a selected row is drawn in the selection's colours).
+    bool ShownAsChanged(int item)
+    {
+        CRemoteList list(m_list);
+        list.Click(item == 0 ? list.Count() - 1 : 0);
+        WaitFor([&] { return static_cast<int>(SendMessageW(m_list, LVM_GETSELECTIONMARK, 0, 0)) != item; }, 2000);
+        RedrawWindow(m_list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Sleep(100);
+        CScreenImage image;
+        EXPECT_TRUE(CaptureScreen(m_main, image));
+        RECT cell = CRemoteList(m_list).ItemRect(item);
+        const LONG captionColumnEnd = static_cast<LONG>(SendMessageW(m_list, LVM_GETCOLUMNWIDTH, 0, 0));
+        cell.left = captionColumnEnd;
+        cell.right = captionColumnEnd + static_cast<LONG>(SendMessageW(m_list, LVM_GETCOLUMNWIDTH, 1, 0));
+        MapWindowPoints(m_list, nullptr, reinterpret_cast<POINT*>(&cell), 2);
+        RECT window = {};
+        GetWindowRect(m_main, &window);
+        OffsetRect(&cell, -window.left, -window.top);
+        return HasRedPixels(image, cell);
+    }
+    std::wstring Screenshot(const wchar_t* name) { return editor_test::Screenshot(m_main, name); }
+    std::string AgentFile() { return ReadFileBytes(m_agentFile); }
+
+    std::wstring m_caption;
+    std::wstring m_folder;
+    std::wstring m_agentFile;
+    std::wstring m_record;
+    CProcessRun m_editor;
+    CProcessRun m_peer;
+    HWND m_main = nullptr;
+    HWND m_list = nullptr;
+};
+}
+
+// The whole road of a user who is not an administrator: the list shows the agent's file,
+// a double click edits a value, File > Save writes it and the running agent is told; an edit
+// left unsaved is asked about at Close, whoever the user is.
+TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    SetEditorLogLevel(4);
+    ASSERT_NO_FATAL_FAILURE(StartAgentPeer());
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+
+    // What the window shows at start.
+    EXPECT_EQ(kAgentSettingCount, CRemoteList(m_list).Count());
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NOT_ADMIN), WindowText(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)));
+    EXPECT_FALSE(IsEnabled(GetDlgItem(m_main, IDOK)));
+    const int timeout = Item(L"Prompt time-out");
+    ASSERT_GE(timeout, 0);
+    EXPECT_EQ(L"20", Value(timeout));
+    EXPECT_EQ(L"Yes", Value(Item(L"End access on lock and exit")));
+    EXPECT_FALSE(ShownAsChanged(timeout));
+    Screenshot(L"ConfigEditor_MainWindow");
+
+    // A double click opens the value editor; its OK takes the new value over, in red.
+    HWND editor = OpenEditor(timeout, L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    editor_test::Screenshot(editor, L"ConfigEditor_EditNumber");
+    SetText(editor, 1029, L"30");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"30"; })) << Narrow(Value(timeout));
+    EXPECT_TRUE(ShownAsChanged(timeout));
+    Screenshot(L"ConfigEditor_Changed");
+    EXPECT_EQ(std::string::npos, AgentFile().find("<value>30</value>")) << "written before the save";
+
+    // File > Save writes the file and tells the running agent.
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    ASSERT_TRUE(WaitFor([&] { return AgentFile().find("<value>30</value>") != std::string::npos; })) << AgentFile();
+    EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("reload") != std::string::npos; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return !ShownAsChanged(timeout); }, 2000));
+    EXPECT_EQ(L"30", Value(timeout));
+
+    // An edit left unsaved: Close asks, No keeps the window, Yes drops the edit.
+    const int exitItem = Item(L"Exit in the notification menu");
+    editor = OpenEditor(exitItem, L"Exit in the notification menu");
+    ASSERT_NE(nullptr, editor);
+    Click(editor, 1032);
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(exitItem) == L"Yes"; }));
+    Command(m_main, IDCANCEL);
+    std::wstring question;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDNO, &question, m_main)) << "Close did not ask";
+    EXPECT_NE(std::wstring::npos, question.find(ResourceText(IDS_EDITOR_DISCARD_CHANGES)));
+    EXPECT_FALSE(m_editor.WaitForExit(500));
+    Command(m_main, IDCANCEL);
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDYES, nullptr, m_main));
+    DWORD code = 1;
+    EXPECT_TRUE(m_editor.WaitForExit(5000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(std::string::npos, AgentFile().find("ShowExitMenuItem"));
+
+    // The editor logged under a name of its own, apart from the agent's files.
+    const std::wstring logs = KnownFolder(FOLDERID_LocalAppData) + L"\\" + ResourceText(IDS_DATA_FOLDER_COMPANY) + L"\\" +
+                              ResourceText(IDS_DATA_FOLDER_PRODUCT) + L"\\" + ResourceText(IDS_DATA_FOLDER_PROGRAM) +
+                              L"\\" + ResourceText(IDS_LOG_FOLDER_NAME);
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    wchar_t day[32];
+    swprintf(day, 32, L"%04d%02d%02d", now.wYear, now.wMonth, now.wDay);
+    EXPECT_TRUE(FileExists(logs + L"\\KelvoConfigEditor" + day + L".log"));
+    EXPECT_FALSE(FileExists(logs + L"\\KelvoAgentConfig" + day + L".log"));
+}
+
+// A write that cannot reach the file (here: the file has no section for settings) fails the
+// save with a message, and every edit stays as it was, still marked as changed.
+TEST_F(EditorWindow, ASaveThatWritesNothingFailsAndKeepsTheEdits)
+{
+    const std::string noSection = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<configuration>\r\n\t<other/>\r\n</configuration>\r\n";
+    WriteFileBytes(m_agentFile, noSection);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    const int timeout = Item(L"Prompt time-out");
+    HWND editor = OpenEditor(timeout, L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1029, L"45");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"45"; }));
+
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main)) << "the failed save said nothing";
+    EXPECT_NE(std::wstring::npos, message.find(m_agentFile)) << Narrow(message);
+    EXPECT_EQ(noSection, AgentFile());
+    EXPECT_EQ(L"45", Value(timeout));
+    EXPECT_TRUE(ShownAsChanged(timeout));
+    Screenshot(L"ConfigEditor_SaveFailed");
+}
+
+// A file this account may not write: the direct write is refused, and a user who is not an
+// administrator has no account the service would write for, so the save fails and the
+// edits stay.
+TEST_F(EditorWindow, AReadOnlyFileRefusesTheSaveOfAUserWhoIsNotAnAdministrator)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    SetFileAttributesW(m_agentFile.c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    const int timeout = Item(L"Prompt time-out");
+    HWND editor = OpenEditor(timeout, L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1029, L"55");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"55"; }));
+
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
+    EXPECT_NE(std::wstring::npos, message.find(L"0x80070005")) << Narrow(message);
+    EXPECT_EQ(kAgentFile, AgentFile());
+    EXPECT_TRUE(ShownAsChanged(timeout));
+}
+
+// File > Open: a file of another application known to the editor shows that application's
+// settings; a file of a program the editor does not know is refused with a message and the
+// list stays as it was. Wine's open dialog is answered as a user would: the file's name
+// typed into it and Open pressed.
+TEST_F(EditorWindow, OpenShowsTheSettingsOfTheFilesApplicationAndRefusesAnUnknownOne)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    const std::wstring elsewhere = MakeTempFolder(L"open");
+    const std::string serviceFile = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<configuration>\r\n\t<appSettings>\r\n"
+                                    "\t\t<add key=\"LogLevel\"><value>4</value></add>\r\n\t</appSettings>\r\n</configuration>\r\n";
+    WriteFileBytes(elsewhere + L"\\KelvoConfigSvc.exe.config", serviceFile);
+    WriteFileBytes(elsewhere + L"\\SomeOtherProgram.exe.config", serviceFile);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    auto openFile = [&](const std::wstring& path) {
+        Command(m_main, ID_CONFIG_EDITOR_OPEN);
+        HWND dialog = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+        if (!dialog)
+            return false;
+        SetText(dialog, 0x47C, path);   // the file name box of the open dialog
+        Click(dialog, IDOK);
+        return WaitFor([&] { return !IsWindow(dialog); });
+    };
+
+    ASSERT_TRUE(openFile(elsewhere + L"\\SomeOtherProgram.exe.config")) << "the open dialog did not take the name";
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NO_APPLICATION), message);
+    EXPECT_EQ(kAgentSettingCount, CRemoteList(m_list).Count());
+
+    ASSERT_TRUE(openFile(elsewhere + L"\\KelvoConfigSvc.exe.config"));
+    ASSERT_TRUE(WaitFor([&] { return CRemoteList(m_list).Count() == 2; })) << CRemoteList(m_list).Count();
+    EXPECT_EQ(L"Events", Value(Item(L"Log level")));
+    EXPECT_EQ(L"30", Value(Item(L"Log retention"))) << "a missing entry shows its definition's default";
+
+    // View > XML shows the opened document.
+    Command(m_main, ID_CONFIG_EDITOR_VIEW_XML);
+    HWND view = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    ASSERT_NE(nullptr, view);
+    EXPECT_NE(std::wstring::npos, WindowText(GetDlgItem(view, 1039)).find(L"LogLevel"));
+    editor_test::Screenshot(view, L"ConfigEditor_ViewXml");
+    Click(view, IDOK);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(view); }));
+    DeleteTree(elsewhere);
+}
+
+// Every kind of setting the agent has, edited in its own editor and saved: a text, a list
+// (a cart added in the list editor), a number with named values, and the cart-access list
+// in the picker library's dialog (an account removed).
+TEST_F(EditorWindow, EveryKindOfAgentSettingIsEditedAndSaved)
+{
+    std::string file = kAgentFile;
+    file.insert(file.find("\t</appSettings>"),
+                "\t\t<add key=\"AuthorizingGroups\"><value>HQ\\Nurses;HQ\\Pharmacists</value></add>\r\n");
+    WriteFileBytes(m_agentFile, file);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+
+    // Text.
+    HWND editor = OpenEditor(Item(L"Menu text: start sign-on"), L"Menu text: start sign-on");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1037, L"Open the drawers");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Menu text: start sign-on")) == L"Open the drawers"; }));
+
+    // List: a second cart added.
+    editor = OpenEditor(Item(L"Supported carts"), L"Supported carts");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1024, L"HID\\VID_1FC9&PID_0003");
+    ASSERT_TRUE(WaitFor([&] { return IsEnabled(GetDlgItem(editor, 1021)); })) << "Add stayed disabled";
+    Click(editor, 1021);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(editor, 1025), LB_GETCOUNT, 0, 0) == 2; }));
+    editor_test::Screenshot(editor, L"ConfigEditor_EditList");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] {
+        return Value(Item(L"Supported carts")) == L"HID\\VID_0B6A&PID_0417 HID\\VID_1FC9&PID_0003";
+    })) << Narrow(Value(Item(L"Supported carts")));
+
+    // Number with named values.
+    editor = OpenEditor(Item(L"Log level"), L"Log level");
+    ASSERT_NE(nullptr, editor);
+    HWND names = GetDlgItem(editor, 1006);
+    for (LRESULT i = 0; i < SendMessageW(names, CB_GETCOUNT, 0, 0); ++i)
+        if (SendMessageW(names, CB_GETITEMDATA, i, 0) == 2)
+            SendMessageW(names, CB_SETCURSEL, i, 0);
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Log level")) == L"Errors"; }));
+
+    // Cart access, in the picker library's dialog: the directory cannot be reached here (its
+    // message is answered), the two accounts are listed as given, the first is removed.
+    CRemoteList(m_list).DoubleClick(Item(L"Cart access"));
+    std::wstring pickerMessage;
+    AnswerBox(m_editor.Id(), m_caption, IDOK, &pickerMessage, m_main, 5000);
+    HWND picker = FindDialog(m_editor.Id(), [](const std::wstring& title) { return title == L"Cart Access"; }, 10000);
+    ASSERT_NE(nullptr, picker) << "the cart-access dialog did not appear; " << Narrow(pickerMessage);
+    CRemoteList accounts(GetDlgItem(picker, 1038));
+    ASSERT_TRUE(WaitFor([&] { return accounts.Count() == 2; })) << accounts.Count();
+    accounts.Click(0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(picker, 1038), LVM_GETSELECTEDCOUNT, 0, 0) == 1; }));
+    editor_test::Screenshot(picker, L"ConfigEditor_CartAccess");
+    Click(picker, 1033);
+    ASSERT_TRUE(WaitFor([&] { return accounts.Count() == 1; }));
+    Click(picker, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Cart access")) == L"HQ\\Pharmacists"; }))
+        << Narrow(Value(Item(L"Cart access")));
+
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    ASSERT_TRUE(WaitFor([&] { return AgentFile().find("Open the drawers") != std::string::npos; })) << AgentFile();
+    const std::string saved = AgentFile();
+    EXPECT_EQ(std::string::npos, saved.find("HQ\\Nurses"));
+    EXPECT_NE(std::string::npos, saved.find("<value>HQ\\Pharmacists</value>"));
+    EXPECT_NE(std::string::npos, saved.find("<value>Open the drawers</value>"));
+    EXPECT_NE(std::string::npos, saved.find("<value>HID\\VID_1FC9&amp;PID_0003</value>"));
+    EXPECT_NE(std::string::npos, saved.find("<add key=\"LogLevel\">"));
+    Screenshot(L"ConfigEditor_EveryKindSaved");
+}
+
+// File > Reload takes the file as it is now; a file that is gone leaves no document, and the
+// next save asks where to write the settings and writes a new file there.
+TEST_F(EditorWindow, ReloadTakesTheFileAsItIsNowAndAFileThatIsGoneIsSavedUnderANewName)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    std::string changed = kAgentFile;
+    changed.replace(changed.find("<value>20</value>"), 17, "<value>25</value>");
+    WriteFileBytes(m_agentFile, changed);
+    Command(m_main, ID_CONFIG_EDITOR_RELOAD);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Prompt time-out")) == L"25"; }));
+
+    DeleteFileW(m_agentFile.c_str());
+    Command(m_main, ID_CONFIG_EDITOR_RELOAD);
+    std::wstring message;
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
+    EXPECT_NE(std::wstring::npos, message.find(m_agentFile)) << Narrow(message);
+
+    HWND editor = OpenEditor(Item(L"Prompt time-out"), L"Prompt time-out");
+    ASSERT_NE(nullptr, editor);
+    SetText(editor, 1029, L"35");
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Prompt time-out")) == L"35"; }));
+    Command(m_main, ID_CONFIG_EDITOR_SAVE);
+    HWND saveAs = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    ASSERT_NE(nullptr, saveAs) << "the save asked for no file";
+    const std::wstring newFile = m_folder + L"\\Saved.config";
+    SetText(saveAs, 0x47C, newFile);
+    Click(saveAs, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(newFile).find("<value>35</value>") != std::string::npos; }))
+        << ReadFileBytes(newFile);
+    EXPECT_TRUE(WaitFor([&] { return !ShownAsChanged(Item(L"Prompt time-out")); }, 3000));
+}
+
+// The list follows the window's size, the notice and the buttons keep their distances from
+// the edges, and the window does not get smaller than it started.
+TEST_F(EditorWindow, TheLayoutFollowsTheWindowAndTheWindowKeepsItsFirstSize)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    auto clientOf = [&](HWND control) {
+        RECT rect = {};
+        GetWindowRect(control, &rect);
+        MapWindowPoints(nullptr, m_main, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    RECT window = {}, client = {};
+    GetWindowRect(m_main, &window);
+    GetClientRect(m_main, &client);
+    const RECT list = clientOf(m_list), save = clientOf(GetDlgItem(m_main, IDOK));
+    const RECT close = clientOf(GetDlgItem(m_main, IDCANCEL)), notice = clientOf(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE));
+    const int width = window.right - window.left, height = window.bottom - window.top;
+
+    SetWindowPos(m_main, nullptr, 0, 0, width + 200, height + 100, SWP_NOMOVE | SWP_NOZORDER);
+    RECT grown = {};
+    ASSERT_TRUE(WaitFor([&] {
+        GetClientRect(m_main, &grown);
+        return grown.right == client.right + 200 && clientOf(m_list).right == list.right + 200;
+    })) << clientOf(m_list).right;
+    EXPECT_EQ(list.bottom + 100, clientOf(m_list).bottom);
+    EXPECT_EQ(save.left + 200, clientOf(GetDlgItem(m_main, IDOK)).left);
+    EXPECT_EQ(save.top + 100, clientOf(GetDlgItem(m_main, IDOK)).top);
+    EXPECT_EQ(close.left + 200, clientOf(GetDlgItem(m_main, IDCANCEL)).left);
+    EXPECT_EQ(notice.top + 100, clientOf(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)).top);
+    Screenshot(L"ConfigEditor_Resized");
+
+    // Narrower than at start: the width goes back to the first width; the height stays.
+    SetWindowPos(m_main, nullptr, 0, 0, width - 150, height + 100, SWP_NOMOVE | SWP_NOZORDER);
+    RECT now = {};
+    EXPECT_TRUE(WaitFor([&] {
+        GetWindowRect(m_main, &now);
+        return now.right - now.left == width && now.bottom - now.top == height + 100;
+    })) << now.right - now.left << " x " << now.bottom - now.top;
+}

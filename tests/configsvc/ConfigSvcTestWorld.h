@@ -1,0 +1,59 @@
+#pragma once
+#include "common/CComPtrEx.h"
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+
+// One case's world for the configuration service: a folder of its own holding a copy of
+// KelvoConfigSvc.exe (and of KVResource.dll unless left out), the directory stand-in
+// registered with a directory in which this account is a local administrator, and the
+// service's own configuration under the program-data folder. Whatever the case did, the
+// service is stopped, unregistered and deleted at the end; every wait is bounded.
+class ConfigSvcWorld : public ::testing::Test
+{
+public:
+    static std::wstring ReadFileText(const std::wstring& path);
+    static void WriteFileText(const std::wstring& path, const std::wstring& text);
+    static bool KeyExists(HKEY root, const std::wstring& path);
+    static bool ValueExists(HKEY root, const std::wstring& path, const wchar_t* name);
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Copies the program into the case's folder, with or without the resource library.
+    void InstallCopy(bool withResources = true);
+    // Runs the copy with the arguments (as its command line after the path) and returns
+    // its exit code; -1 when it did not end within the time.
+    DWORD RunCopy(const std::wstring& arguments, DWORD timeoutMs = 60000);
+    // The message boxes the copy would have shown, as "caption<TAB>text" lines.
+    std::wstring Boxes() const;
+
+    // Writes the service's own configuration file with these logging settings.
+    void WriteServiceConfig(int logLevel);
+    // The service's log of today, as text; empty when there is none.
+    static std::wstring ServiceLog();
+    // Waits (bounded) until the service's log holds the text.
+    static bool WaitForLog(const std::wstring& text, DWORD timeoutMs = 15000);
+
+    // The service's state (0 when it is not installed).
+    static DWORD ServiceState();
+    static bool WaitForServiceState(DWORD state, DWORD timeoutMs = 30000);
+    // Removes the service whatever its state: stop, kill when it does not stop, delete.
+    static void ForceRemoveService();
+
+
+    std::wstring m_folder;  // the case's folder (no trailing backslash)
+    std::wstring m_program; // the copy of KelvoConfigSvc.exe
+    std::wstring m_user;    // this account's name and this computer's name
+    std::wstring m_computer;
+    std::wstring m_appIdKey;
+
+private:
+    std::wstring m_boxLog;
+    std::wstring m_directoryData;
+    std::wstring m_serviceConfig;
+    bool m_comReady = false;
+};
+
+inline const wchar_t kServiceName[] = L"KelvoConfigSvc";
