@@ -31,14 +31,12 @@ rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 trap stop_prefix EXIT
 
-# The prefix is created by a server that ends with it; only then does the persistent one
-# start. A first boot under a persistent server leaves the service database locked (error
-# 1055), and COM can then start neither RpcSs nor the configuration service.
+# Plain wineboot creates the prefix: "wineboot -i" under a persistent server leaves a second
+# services.exe, whose service database stays locked (error 1055), so that COM can start
+# neither RpcSs nor the configuration service.
 step "creating the scratch prefix"
-timeout 120 wine wineboot -i >/dev/null 2>&1 || fail "wineboot of the scratch prefix failed"
-timeout 60 wineserver -w || fail "the scratch prefix's first server did not end"
 wineserver -p
-timeout 60 wine wineboot >/dev/null 2>&1 || fail "the scratch prefix did not start"
+timeout 120 wine wineboot >/dev/null 2>&1 || fail "wineboot of the scratch prefix failed"
 timeout 30 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
 drive_c=$WINEPREFIX/drive_c
