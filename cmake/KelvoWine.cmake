@@ -24,13 +24,18 @@ function(kelvo_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest gtest_main)
   add_dependencies(${name} KVResource ${ARG_DEPENDS})
   set(props TIMEOUT ${ARG_TIMEOUT})
-  if(ARG_RESOURCE_LOCK)
-    string(REPLACE ";" "," locks "${ARG_RESOURCE_LOCK}")
-    list(APPEND props RESOURCE_LOCK ${locks})
-  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
     PROPERTIES ${props})
+  if(ARG_RESOURCE_LOCK)
+    # gtest_discover_tests flattens PROPERTIES into one argument list, so a value that is itself
+    # a list (two lock names) cannot pass through it. ctest includes this script after the
+    # discovered tests, whose names are then in <name>_TESTS, and gives them every lock.
+    set(lock_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake)
+    file(WRITE ${lock_script}
+         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${lock_script})
+  endif()
 endfunction()

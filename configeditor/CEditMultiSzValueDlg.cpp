@@ -22,6 +22,7 @@ CEditMultiSzValueDlg::~CEditMultiSzValueDlg() = default;
 
 BOOL CEditMultiSzValueDlg::OnInitDialog()
 {
+    m_enterWatch.Start(m_hWnd);
     if (!m_clone)
         return TRUE;
     SetWindowText(m_clone->GetCaptionText());
@@ -200,16 +201,22 @@ LRESULT CEditMultiSzValueDlg::OnOK(WPARAM, LPARAM, BOOL&)
         ShowMessage(IDS_EDT_VALUE_REQUIRED);
         return 0;
     }
-    m_enterPressed = (::GetKeyState(VK_RETURN) & 0x8000) != 0;
+    NoteEnter();
     EndDialog(IDOK);
     return 0;
 }
 
 LRESULT CEditMultiSzValueDlg::OnCancel(WPARAM, LPARAM, BOOL&)
 {
-    m_enterPressed = (::GetKeyState(VK_RETURN) & 0x8000) != 0;
+    NoteEnter();
     EndDialog(IDCANCEL);
     return 0;
+}
+
+void CEditMultiSzValueDlg::NoteEnter()
+{
+    m_endedByEnter = m_enterWatch.EnterWasLast();
+    m_enterWatch.Stop();
 }
 
 void CEditMultiSzValueDlg::ClearSelectionAndEntry()

@@ -1,5 +1,6 @@
 #pragma once
 #include "configeditor/CAgentSetting.h"
+#include "configeditor/CEnterKeyWatch.h"
 #include "common/ui/CUtilDialogEx.h"
 
 // Edits the values of a List setting on a clone: values are added, replaced and deleted
@@ -13,8 +14,8 @@ public:
     CEditMultiSzValueDlg(CAgentSetting& clone, HWND parent);
     ~CEditMultiSzValueDlg() override;
 
-    // True when the Enter key was down as the dialog closed (see CEditValueDlg).
-    bool WasEndedByEnter() const noexcept { return m_enterPressed; }
+    // True when the dialog ended on an Enter key pressed inside it (see CEditValueDlg).
+    bool WasEndedByEnter() const noexcept { return m_endedByEnter; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -38,9 +39,12 @@ private:
     // The position of a listed value equal to text without regard to case, or -1.
     int FindItem(const CStringEx& text) const;
     void ShowMessage(UINT id);
+    // Records whether Enter ended the dialog, as it ends.
+    void NoteEnter();
 
     CAgentSetting* m_clone;
     int m_selected = -1;
     bool m_edited = false;
-    bool m_enterPressed = false;
+    CEnterKeyWatch m_enterWatch;
+    bool m_endedByEnter = false;
 };

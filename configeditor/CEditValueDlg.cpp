@@ -53,6 +53,7 @@ void CEditValueDlg::SetOpenFileDialog(OpenFileFn openFile)
 
 BOOL CEditValueDlg::OnInitDialog()
 {
+    m_enterWatch.Start(m_hWnd);
     if (!m_clone)
         return TRUE;
     SetWindowText(m_clone->GetCaptionText());
@@ -428,5 +429,6 @@ void CEditValueDlg::ShowMessage(UINT id, ...)
 
 void CEditValueDlg::NoteEnter()
 {
-    m_enterPressed = (::GetKeyState(VK_RETURN) & 0x8000) != 0;
+    m_endedByEnter = m_enterWatch.EnterWasLast();
+    m_enterWatch.Stop();
 }

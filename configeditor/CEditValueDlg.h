@@ -1,5 +1,6 @@
 #pragma once
 #include "configeditor/CAgentSetting.h"
+#include "configeditor/CEnterKeyWatch.h"
 #include "common/ui/CUtilDialogEx.h"
 #include <commdlg.h>
 
@@ -15,9 +16,9 @@ public:
     CEditValueDlg(CAgentSetting& clone, HWND parent);
     ~CEditValueDlg() override;
 
-    // True when the Enter key was down as the dialog closed, so that the editor's list can
-    // ignore the key-up of that Enter instead of opening the editor again.
-    bool WasEndedByEnter() const noexcept { return m_enterPressed; }
+    // True when the dialog ended on an Enter key pressed inside it, so that the editor's
+    // list can ignore the key-up of that Enter instead of opening the editor again.
+    bool WasEndedByEnter() const noexcept { return m_endedByEnter; }
 
     // Run-time seam: the call that shows the browse dialog (GetOpenFileNameW with its
     // argument), so that tests can answer it as a user would. Null restores the real one.
@@ -51,8 +52,10 @@ private:
     // refused. FALSE with set false for an empty field.
     bool ReadRangeField(int id, bool& set, LONG& number);
     void ShowMessage(UINT id, ...);
+    // Records whether Enter ended the dialog, as it ends.
     void NoteEnter();
 
     CAgentSetting* m_clone;
-    bool m_enterPressed = false;
+    CEnterKeyWatch m_enterWatch;
+    bool m_endedByEnter = false;
 };

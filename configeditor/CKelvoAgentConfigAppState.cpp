@@ -3,6 +3,7 @@
 #include "common/CResourceLoader.h"
 #include "common/CUniqueAnyEx.h"
 #include "common/CUtilLogging.h"
+#include "common/ui/CMessageBoxEx.h"
 #include "resources/KVResourceIds.h"
 #include <lm.h>
 #define SECURITY_WIN32
@@ -157,7 +158,7 @@ void CKelvoAgentConfigAppState::DecideAdministrator(HWND owner)
 
 int CKelvoAgentConfigAppState::ShowMessage(HWND owner, LPCWSTR text, UINT style)
 {
-    return MessageBoxW(owner, text, GetCaption(), style);
+    return CMessageBoxEx::Show(owner, text, GetCaption(), style, 0);
 }
 
 int CKelvoAgentConfigAppState::ShowMessageRes(HWND owner, UINT id, UINT style)

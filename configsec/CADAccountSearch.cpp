@@ -91,7 +91,7 @@ HRESULT CADAccountSearch::ReadRows(CQuerySearchContext& context, const CADLocati
 }
 
 HRESULT CADAccountSearch::Search(const CADLocation& location, int mode, const CStringEx& name, HANDLE cancel,
-                                 const RowHandler& onRow)
+                                 const RowHandler& onRow, const CStringEx& searchRoot)
 {
     if (name.IsEmpty() || location.name.IsEmpty())
         return E_INVALIDARG;
@@ -114,8 +114,8 @@ HRESULT CADAccountSearch::Search(const CADLocation& location, int mode, const CS
         }
 
         CADQuery query;
-        CStringEx root;
-        if (!query.GetSearchRoot(root))
+        CStringEx root(searchRoot);
+        if (root.IsEmpty() && !query.GetSearchRoot(root))
             return kUnreachable;
         if (IsSet(cancel))
             return S_OK;
@@ -137,11 +137,14 @@ HRESULT CADAccountSearch::Search(const CADLocation& location, int mode, const CS
 }
 
 HRESULT CADAccountSearch::FindExact(const CADLocation& location, const CStringEx& name,
-                                    std::vector<std::unique_ptr<CADObject>>& found)
+                                    std::vector<std::unique_ptr<CADObject>>& found, const CStringEx& searchRoot)
 {
     found.clear();
-    return Search(location, MatchExact, name, nullptr, [&](std::unique_ptr<CADObject> object) {
-        found.push_back(std::move(object));
-        return true;
-    });
+    return Search(
+        location, MatchExact, name, nullptr,
+        [&](std::unique_ptr<CADObject> object) {
+            found.push_back(std::move(object));
+            return true;
+        },
+        searchRoot);
 }

@@ -32,13 +32,15 @@ public:
     // order; stops early when onRow answers false or the cancel event (when valid) is set.
     // S_OK when the search ran to its end (or was stopped), kUnreachable, or the
     // directory's error. The name is escaped for the query language of the location.
+    // A domain search reads the directory's search root first, unless the caller already
+    // has it (searchRoot not empty).
     using RowHandler = std::function<bool(std::unique_ptr<CADObject>)>;
     static HRESULT Search(const CADLocation& location, int mode, const CStringEx& name, HANDLE cancel,
-                          const RowHandler& onRow);
+                          const RowHandler& onRow, const CStringEx& searchRoot = CStringEx());
 
     // The whole result of an exact search, for resolving one name.
     static HRESULT FindExact(const CADLocation& location, const CStringEx& name,
-                             std::vector<std::unique_ptr<CADObject>>& found);
+                             std::vector<std::unique_ptr<CADObject>>& found, const CStringEx& searchRoot = CStringEx());
 
     // The query text each location would run for the name (used by Search; tests read it
     // to see the escaping).

@@ -63,17 +63,19 @@ void CCartAccessValue::Load(const CStringEx& value, CSmartList<CADObject*>& list
         return;
 
     const std::vector<CADLocation> locations = CADAccountSearch::GetLocations();
-    bool haveRoot = false;
+    // The search root is read once for the whole list.
     bool joined = false;
     for (const CADLocation& location : locations)
         joined = joined || !location.local;
+    CStringEx root;
     if (joined)
     {
         CADQuery query;
-        CStringEx root;
-        haveRoot = query.GetSearchRoot(root) != FALSE;
-        report.directoryUnreachable = !haveRoot;
+        if (!query.GetSearchRoot(root))
+            root.Empty();
+        report.directoryUnreachable = root.IsEmpty();
     }
+    const bool haveRoot = !root.IsEmpty();
 
     for (const CStringEx& entry : entries)
     {
@@ -88,7 +90,7 @@ void CCartAccessValue::Load(const CStringEx& value, CSmartList<CADObject*>& list
         CADLocation location;
         std::vector<std::unique_ptr<CADObject>> found;
         if (!domain.IsEmpty() && !name.IsEmpty() && FindLocation(domain, locations, haveRoot, location) &&
-            SUCCEEDED(CADAccountSearch::FindExact(location, name, found)) && found.size() == 1)
+            SUCCEEDED(CADAccountSearch::FindExact(location, name, found, root)) && found.size() == 1)
         {
             list.Add(std::move(found.front()));
             continue;

@@ -46,6 +46,28 @@ HRESULT OpenCallerToken(CTokenEx& token)
     return S_OK;
 }
 
+// Whether the token's account is a member of the Administrators group. An administrator
+// who runs a program without elevation (User Account Control) holds the group only for
+// deny; the same logon's elevated token, linked to it, decides then.
+HRESULT IsAdministrator(HANDLE token, PSID administrators, BOOL& member)
+{
+    member = FALSE;
+    if (!CheckTokenMembership(token, administrators, &member))
+        return HRESULT_FROM_WIN32(GetLastError());
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    DWORD length = 0;
+    if (member || !GetTokenInformation(token, TokenElevationType, &elevation, sizeof(elevation), &length)
+        || elevation != TokenElevationTypeLimited)
+        return S_OK;
+    TOKEN_LINKED_TOKEN linked = {};
+    if (!GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &length))
+        return S_OK;
+    CTokenEx elevated(linked.LinkedToken);
+    if (!CheckTokenMembership(elevated.Get(), administrators, &member))
+        member = FALSE;
+    return S_OK;
+}
+
 HRESULT ReadAccount(HANDLE token, CStringEx& domain, CStringEx& name)
 {
     BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
@@ -195,8 +217,8 @@ HRESULT CKelvoSaveGuard::CheckCaller(LPCWSTR claimedUser)
         DWORD sidSize = sizeof(administrators);
         if (SUCCEEDED(hr) && !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize))
             hr = HRESULT_FROM_WIN32(GetLastError());
-        if (SUCCEEDED(hr) && !CheckTokenMembership(token.Get(), administrators, &member))
-            hr = HRESULT_FROM_WIN32(GetLastError());
+        if (SUCCEEDED(hr))
+            hr = IsAdministrator(token.Get(), administrators, member);
         if (SUCCEEDED(hr))
             hr = ReadAccount(token.Get(), domain, name);
         if (FAILED(hr))

@@ -8,8 +8,9 @@
 class CKelvoSaveGuard
 {
 public:
-    // The caller must be a member of the local Administrators group by its own token and
-    // must be the account the request names. The caller is the COM client of the call
+    // The caller must be a member of the local Administrators group by its own token (for
+    // an administrator running without elevation: by its logon's linked, elevated token)
+    // and must be the account the request names. The caller is the COM client of the call
     // being served (impersonated), or, for a call from inside this process, the calling
     // thread's own identity. S_OK or E_ACCESSDENIED.
     static HRESULT CheckCaller(LPCWSTR claimedUser);

@@ -13,4 +13,9 @@ ctest --test-dir "$build" --output-on-failure --timeout 120 -j"${KELVO_TEST_JOBS
 rc=$?
 set -e
 echo "Suite wall time: $(( $(date +%s) - start )) s"
+# The dialogs' screenshots, for a person to look at.
+if ls "$build"/test-output/screenshots/*.png >/dev/null 2>&1; then
+  echo "Screenshots:"
+  ls -1 "$build"/test-output/screenshots/*.png
+fi
 exit $rc

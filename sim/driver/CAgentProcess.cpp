@@ -195,7 +195,8 @@ DWORD CAgentProcess::StopWithSwitch(DWORD boundMs)
     }
     if (!m_process.WaitForExit(boundMs))
     {
-        m_error.Format(L"The agent did not end within %lu ms of the stop form.", boundMs);
+        m_error.Format(L"The agent did not end within %lu ms of the stop form; it was terminated.", boundMs);
+        m_process.Terminate(1);
         return ERROR_TIMEOUT;
     }
     return 0;
@@ -203,5 +204,9 @@ DWORD CAgentProcess::StopWithSwitch(DWORD boundMs)
 
 bool CAgentProcess::Close(DWORD boundMs)
 {
-    return Post(kCloseMessage) && m_process.WaitForExit(boundMs);
+    if (Post(kCloseMessage) && m_process.WaitForExit(boundMs))
+        return true;
+    m_error.Format(L"The agent did not end within %lu ms of the close message; it was terminated.", boundMs);
+    m_process.Terminate(1);
+    return false;
 }

@@ -74,9 +74,11 @@ public:
     bool Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
 
     // Starts the program a second time with the stop switch and waits for both to end.
-    // 0 when the agent ended within the bound, else a Windows error; see GetErrorText().
+    // 0 when the agent ended within the bound, else a Windows error (an agent still running
+    // then is terminated); see GetErrorText().
     DWORD StopWithSwitch(DWORD boundMs = 10000);
-    // Sends WM_AGENT_CLOSE and waits for the end.
+    // Posts WM_AGENT_CLOSE and waits for the end; FALSE (and the agent terminated) when it
+    // did not end within the bound.
     bool Close(DWORD boundMs = 10000);
     bool WaitForExit(DWORD boundMs, DWORD* exitCode = nullptr) const { return m_process.WaitForExit(boundMs, exitCode); }
     bool Terminate() { return m_process.Terminate(1); }

@@ -26,6 +26,8 @@
 // The agent allows one instance per session and all agents log into one file per day, so
 // ctest runs whole-program tests with RESOURCE_LOCK KelvoAgentSession, one at a time.
 // Every wait has a bound; every failure leaves a readable text in GetErrorText().
+// Declare the folder before the processes that run from it: objects go in reverse order, so
+// the programs are ended before their folder is deleted.
 #include "sim/driver/CAgentLog.h"
 #include "sim/driver/CAgentProcess.h"
 #include "sim/driver/CCartSimProcess.h"

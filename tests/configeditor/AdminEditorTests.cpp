@@ -64,7 +64,7 @@ protected:
         m_record = m_editorFolder + L"\\agent-record.txt";
         ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_editorFolder, L"KelvoAgent.exe"));
         ASSERT_TRUE(m_peer.Start(m_editorFolder + L"\\KelvoAgent.exe", L"\"" + m_record + L"\" 90000", m_editorFolder));
-        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }));
+        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }, 20000));
     }
     HWND OpenEditor(const wchar_t* caption)
     {

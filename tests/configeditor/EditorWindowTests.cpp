@@ -88,7 +88,7 @@ protected:
         m_record = m_folder + L"\\agent-record.txt";
         ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_folder, L"KelvoAgent.exe"));
         ASSERT_TRUE(m_peer.Start(m_folder + L"\\KelvoAgent.exe", L"\"" + m_record + L"\" 60000", m_folder));
-        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }));
+        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }, 20000));
     }
     void StartEditor()
     {
@@ -378,7 +378,7 @@ TEST_F(EditorWindow, EveryKindOfAgentSettingIsEditedAndSaved)
     Screenshot(L"ConfigEditor_EveryKindSaved");
 }
 
-// File > Reload takes the file as it is now; a file that is gone leaves no document, and the
+// Reload (F5) takes the file as it is now; a file that is gone leaves no document, and the
 // next save asks where to write the settings and writes a new file there.
 TEST_F(EditorWindow, ReloadTakesTheFileAsItIsNowAndAFileThatIsGoneIsSavedUnderANewName)
 {
@@ -387,7 +387,9 @@ TEST_F(EditorWindow, ReloadTakesTheFileAsItIsNowAndAFileThatIsGoneIsSavedUnderAN
     std::string changed = kAgentFile;
     changed.replace(changed.find("<value>20</value>"), 17, "<value>25</value>");
     WriteFileBytes(m_agentFile, changed);
-    Command(m_main, ID_CONFIG_EDITOR_RELOAD);
+    CRemoteList(m_list).Click(0);
+    KeyDown(m_main, VK_F5);
+    KeyUp(m_main, VK_F5);
     ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Prompt time-out")) == L"25"; }));
 
     DeleteFileW(m_agentFile.c_str());

@@ -38,7 +38,7 @@ protected:
         ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_folder, imageName)) << GetLastError();
         ASSERT_TRUE(m_peer.Start(m_folder + L"\\" + imageName, L"\"" + m_record + L"\" 30000", m_folder))
             << GetLastError();
-        ASSERT_TRUE(WaitFor([&] { return Record().find("ready") != std::string::npos; })) << Narrow(m_record);
+        ASSERT_TRUE(WaitFor([&] { return Record().find("ready") != std::string::npos; }, 20000)) << Narrow(m_record);
     }
     std::string Record() const { return ReadFileBytes(m_record); }
 

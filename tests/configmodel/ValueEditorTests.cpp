@@ -7,6 +7,7 @@
 #include "tests/uisupport/UiScreenshot.h"
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 namespace
 {
@@ -574,4 +575,90 @@ TEST_F(CConfigModelTest, XmlViewShowsTheTargetDocumentLineByLine)
     Screenshot(dialog, "XmlView");
     Click(dialog, IDOK);
     EXPECT_FALSE(IsWindow(dialog));
+}
+
+namespace
+{
+// Plays a user's steps into a modal run, one step per tick of a thread timer that the
+// dialog's own message loop serves.
+class CModalScript
+{
+public:
+    explicit CModalScript(std::vector<std::function<void()>> steps) : m_steps(std::move(steps))
+    {
+        s_current = this;
+        m_timer = SetTimer(nullptr, 0, 30, &Tick);
+    }
+    ~CModalScript()
+    {
+        KillTimer(nullptr, m_timer);
+        s_current = nullptr;
+    }
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+    {
+        if (s_current && s_current->m_next < s_current->m_steps.size())
+            s_current->m_steps[s_current->m_next++]();
+    }
+
+    static CModalScript* s_current;
+    std::vector<std::function<void()>> m_steps;
+    size_t m_next = 0;
+    UINT_PTR m_timer = 0;
+};
+CModalScript* CModalScript::s_current = nullptr;
+
+HWND EditorWindow()
+{
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM result) {
+        if (GetDlgItem(window, IDC_EV_NUMBER) && IsWindowVisible(window))
+            *reinterpret_cast<HWND*>(result) = window;
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void PressEnterIn(int id)
+{
+    HWND field = GetDlgItem(EditorWindow(), id);
+    PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+}
+
+void ClickWithMouse(int id)
+{
+    HWND button = GetDlgItem(EditorWindow(), id);
+    PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+}
+}
+
+// The Enter that closes a value editor must not open it again in the editor's list; a
+// mouse click after a refused Enter is no Enter.
+TEST_F(CConfigModelTest, AValueEditorTellsWhetherEnterEndedIt)
+{
+    Load(Def("Number"), Entry("<value>5</value>"));
+    _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
+    {
+        CEditValueDlg editor(*clone, nullptr);
+        CModalScript script({ [] { SetDlgItemTextW(EditorWindow(), IDC_EV_NUMBER, L"12"); },
+                              [] { PressEnterIn(IDC_EV_NUMBER); } });
+        EXPECT_EQ(IDOK, editor.DoModal());
+        EXPECT_TRUE(editor.WasEndedByEnter());
+        EXPECT_EQ(L"12", clone->GetValueText(0).Str());
+    }
+    {
+        CEditValueDlg editor(*clone, nullptr);
+        std::unique_ptr<CBoxAnswerer> boxes;
+        CModalScript script({ [&] { boxes = std::make_unique<CBoxAnswerer>(EditorWindow()); },
+                              [] { SetDlgItemTextW(EditorWindow(), IDC_EV_NUMBER, L"-1"); },
+                              [] { PressEnterIn(IDC_EV_NUMBER); },
+                              [] { SetDlgItemTextW(EditorWindow(), IDC_EV_NUMBER, L"13"); },
+                              [] { ClickWithMouse(IDOK); } });
+        EXPECT_EQ(IDOK, editor.DoModal());
+        EXPECT_FALSE(editor.WasEndedByEnter());
+        EXPECT_EQ(std::vector<std::string>{ Res(IDS_EDT_NUMBER_DIGITS) }, boxes->Take());
+        EXPECT_EQ(L"13", clone->GetValueText(0).Str());
+    }
 }

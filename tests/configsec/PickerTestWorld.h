@@ -1,6 +1,6 @@
 #pragma once
 #include "tests/configsec/DialogDriver.h"
-#include <gtest/gtest.h>
+#include "tests/directory/DirectoryTestSupport.h"
 #include <string>
 #include <vector>
 
@@ -11,11 +11,11 @@ extern const wchar_t kPickerDirectory[];
 // The caption the tests hand to ConfigSecInitInstance.
 extern const wchar_t kPickerCaption[];
 
-// Per-case world of the dialog tests: COM, the resource library, the registered
-// directory stand-in with its data file, a computer joined to HQ (unless a case says
-// otherwise), message boxes answered by the seam and recorded, and an initialised
-// picker library.
-class ConfigSecTest : public ::testing::Test
+// Per-case world of the dialog tests: the directory world of the query tests (COM, the
+// resource library, the registered stand-in, a computer joined to HQ) serving the picker's
+// directory, message boxes answered by the seam and recorded, and an initialised picker
+// library.
+class ConfigSecTest : public DirectoryTest
 {
 public:
     // A message box the library showed: its text and caption.
@@ -29,20 +29,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    void UseDirectory(const std::wstring& text);
     // Points the stand-in at a file that does not exist: the directory cannot be reached.
     void UseUnreachableDirectory();
-    static void UseWorkgroup();
 
     static std::vector<Box> Boxes();
     static void ClearBoxes();
     static std::wstring Text(UINT id);
-
-    std::wstring m_folder;
-    std::wstring m_computer;
-
-private:
-    HMODULE m_standIn = nullptr;
-    std::vector<std::wstring> m_files;
-    bool m_comReady = false;
 };

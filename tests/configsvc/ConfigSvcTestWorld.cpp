@@ -114,6 +114,7 @@ void ConfigSvcWorld::SetUp()
                                              static_cast<DWORD>((m_directoryData.size() + 1) * sizeof(wchar_t))));
     SetEnvironmentVariableW(L"KELVO_ADSI_DATA", m_directoryData.c_str());
     WriteServiceConfig(5);
+    m_logStart = ServiceLog().size();
 }
 
 void ConfigSvcWorld::TearDown()
@@ -142,13 +143,16 @@ void ConfigSvcWorld::InstallCopy(bool withResources)
     m_program = m_folder + L"\\KelvoConfigSvc.exe";
     ASSERT_TRUE(CopyFileW((bin + L"\\KelvoConfigSvc.exe").c_str(), m_program.c_str(), FALSE));
     if (withResources)
+    {
         ASSERT_TRUE(CopyFileW((bin + L"\\KVResource.dll").c_str(), (m_folder + L"\\KVResource.dll").c_str(), FALSE));
+    }
 }
 
 DWORD ConfigSvcWorld::RunCopy(const std::wstring& arguments, DWORD timeoutMs)
 {
     std::wstring commandLine = L"\"" + m_program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup = { sizeof(startup) };
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(m_program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, m_folder.c_str(),
                         &startup, &process))
@@ -187,11 +191,13 @@ std::wstring ConfigSvcWorld::ServiceLog()
     return ReadFileText(ProgramDataFolder() + name);
 }
 
-bool ConfigSvcWorld::WaitForLog(const std::wstring& text, DWORD timeoutMs)
+bool ConfigSvcWorld::WaitForLog(const std::wstring& text, DWORD timeoutMs) const
 {
     for (const ULONGLONG start = GetTickCount64(); GetTickCount64() - start < timeoutMs; Sleep(100))
     {
-        if (ServiceLog().find(text) != std::wstring::npos)
+        // A new day's file (the case ran over midnight) is read from its start.
+        const std::wstring log = ServiceLog();
+        if (log.find(text, log.size() >= m_logStart ? m_logStart : 0) != std::wstring::npos)
             return true;
     }
     return false;

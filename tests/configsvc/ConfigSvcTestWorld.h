@@ -33,8 +33,9 @@ protected:
     void WriteServiceConfig(int logLevel);
     // The service's log of today, as text; empty when there is none.
     static std::wstring ServiceLog();
-    // Waits (bounded) until the service's log holds the text.
-    static bool WaitForLog(const std::wstring& text, DWORD timeoutMs = 15000);
+    // Waits (bounded) until the service's log holds the text in a line written since the
+    // case began.
+    bool WaitForLog(const std::wstring& text, DWORD timeoutMs = 15000) const;
 
     // The service's state (0 when it is not installed).
     static DWORD ServiceState();
@@ -51,6 +52,7 @@ protected:
 
 private:
     std::wstring m_boxLog;
+    size_t m_logStart = 0;
     std::wstring m_directoryData;
     std::wstring m_serviceConfig;
     bool m_comReady = false;

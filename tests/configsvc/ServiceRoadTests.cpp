@@ -138,6 +138,12 @@ TEST_F(ServiceRoad, RegistersStartsOnActivationSavesForTheAdministratorFollowsIt
     EXPECT_EQ(S_OK, InvokeByName(serviceConfig.Get(), L"Changed", {}, &id));
     EXPECT_EQ(1, id);
     EXPECT_TRUE(WaitForLog(L"logging at level 3")) << ServiceLog();
+    // At level 3 a save (logged at 4) leaves no line; a refusal that follows (2) does.
+    const std::wstring quiet = m_folder + L"\\Quiet.exe.config";
+    EXPECT_EQ(S_OK, Save(agent.Get(), m_user, m_computer, quiet, kNewDocument));
+    EXPECT_EQ(E_INVALIDARG, Save(agent.Get(), m_user, m_computer, m_folder + L"\\Quiet.txt", kNewDocument));
+    EXPECT_TRUE(WaitForLog(L"refused the path '" + m_folder + L"\\Quiet.txt'")) << ServiceLog();
+    EXPECT_EQ(std::wstring::npos, ServiceLog().find(L"wrote '" + quiet + L"'"));
 
     // Stopped by hand while clients still hold objects, then unregistered: nothing is left.
     {

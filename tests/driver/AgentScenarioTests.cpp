@@ -2,7 +2,9 @@
 // stand-ins and the scenario driver: the road of a cart that is plugged in, pulled out and
 // plugged in again while the agent runs, and of the agent's stop.
 #include "sim/driver/KelvoScenarioDriver.h"
+#include "agent/KelvoAgentMessages.h"
 #include "resources/KVResourceIds.h"
+#include "sim/signon/SimIds.h"
 #include <gtest/gtest.h>
 
 namespace
@@ -66,6 +68,15 @@ TEST(AgentScenario, AgentFollowsTheCartOutAndBackInAndEndsWithTheStopSwitch)
     EXPECT_TRUE(log.WaitForText(DeviceLogText(folder, IDS_CART_DEVICE_REMOVED, cart.GetDevicePath()).c_str(), 5000))
         << log.NewText();
 
+    // A click on the icon meanwhile says so in a box, which the user answers.
+    CStringEx notConnected;
+    ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_CART_NOT_CONNECTED, notConnected));
+    ASSERT_TRUE(agent.Post(WM_AGENT_NOTIFY_ICON, 0, WM_LBUTTONDOWN));
+    CMessageBoxAnswerer answerer(agent.GetProcessId(), agent.GetWindowTitle());
+    ASSERT_NE(nullptr, answerer.WaitForBox(5000)) << "no box titled " << Text(agent.GetWindowTitle());
+    EXPECT_EQ(notConnected.Str(), answerer.GetText().Str());
+    EXPECT_TRUE(answerer.Press(IDOK, 3000));
+
     // Plugged in again: the arrival makes it current and the polling resumes.
     ASSERT_TRUE(cart.Restore()) << Text(cart.GetErrorText());
     mark = cart.Mark();
@@ -79,4 +90,25 @@ TEST(AgentScenario, AgentFollowsTheCartOutAndBackInAndEndsWithTheStopSwitch)
     EXPECT_EQ(0u, agent.StopWithSwitch(15000)) << Text(agent.GetErrorText());
     EXPECT_FALSE(agent.IsRunning());
     EXPECT_TRUE(cart.Quit());
+}
+
+TEST(AgentScenario, StandInsAreRegisteredWhereWindowsLooksForTheProducts)
+{
+    ASSERT_EQ(0u, ScenarioRegisterStandIns());
+    // The sign-on product's class, served from the build's stand-in.
+    wchar_t clsid[64] = {};
+    StringFromGUID2(signonsim::CLSID_Auth, clsid, ARRAYSIZE(clsid));
+    CStringEx key, server;
+    key.Format(L"CLSID\\%s\\InprocServer32", clsid);
+    DWORD size = MAX_PATH * sizeof(wchar_t);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CLASSES_ROOT, key, nullptr, RRF_RT_REG_SZ, nullptr,
+                                          server.GetBuffer(MAX_PATH), &size));
+    server.ReleaseBuffer();
+    EXPECT_EQ(0, server.CompareNoCase(ScenarioPath(ScenarioProgramFolder(), L"KelvoSignOnSim.dll"))) << Text(server);
+    // The directory's providers, where ADsOpenObject looks them up.
+    CRegKeyEx provider;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\ADs\\Providers\\LDAP", 0, KEY_READ,
+                                           provider.Put()));
+    // A library that is not there is refused with regsvr32's failure.
+    EXPECT_NE(0u, ScenarioRegisterComServer(L"C:\\no-such-folder\\NoSuchServer.dll"));
 }

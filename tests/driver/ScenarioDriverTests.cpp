@@ -1,6 +1,7 @@
 // The scenario driver against a small dialog program of its own (ScenarioTestDialog, a
 // stand-in for the agent's window) and the cart simulator program.
 #include "sim/driver/KelvoScenarioDriver.h"
+#include "tests/uisupport/UiScreenshot.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <wtsapi32.h>
@@ -73,8 +74,10 @@ TEST(ScenarioDriver, DialogFollowsTheCartThroughBroadcastsSessionChangesAndAnswe
     // A box that blocks its program until someone answers it.
     ASSERT_TRUE(s.dialog.Post(WM_COMMAND, kAskCommand));
     CMessageBoxAnswerer answerer(s.dialog.GetProcessId(), s.dialog.GetWindowTitle());
-    ASSERT_NE(nullptr, answerer.WaitForBox(10000, L"Bind"));
+    const HWND box = answerer.WaitForBox(10000, L"Bind");
+    ASSERT_NE(nullptr, box);
     EXPECT_EQ(L"Bind the cart to this computer?", answerer.GetText().Str());
+    EXPECT_FALSE(kelvo_test::SaveWindowScreenshot(box, L"ScenarioDriver_AnsweredBox").empty());
     EXPECT_FALSE(answerer.Press(IDCANCEL, 500)) << "a Yes/No box has no Cancel button";
     ASSERT_TRUE(answerer.Press(IDYES));
     EXPECT_TRUE(s.dialog.WaitForState([](const CAgentProcess::State& st) { return st.cartFault == IDYES; }, 5000));
@@ -134,12 +137,18 @@ TEST(ScenarioDriver, MistakesAndMissingPiecesGiveClearErrors)
         other.SetWindowTitle(L"Some other title");
         CScenarioFolder folder;
         ASSERT_EQ(0u, folder.Create(L"ScenarioTestDialog.exe"));
-        ASSERT_EQ(0u, other.Start(folder, L"--title \"Not the one\" --hwid none"));
+        ASSERT_EQ(0u, other.Start(folder, L"--title \"Not the one\" --hwid none --ignore-close yes"));
         const DWORD start = GetTickCount();
         EXPECT_EQ(nullptr, other.WaitForWindow(1000));
         EXPECT_LT(GetTickCount() - start, 5000u);
         EXPECT_NE(std::string::npos, Text(other.GetErrorText()).find("Some other title")) << Text(other.GetErrorText());
-        EXPECT_TRUE(other.Terminate());
+
+        // Found under its own title, it ignores the close: the bounded wait ends it.
+        other.SetWindowTitle(L"Not the one");
+        ASSERT_NE(nullptr, other.WaitForWindow(10000)) << Text(other.GetErrorText());
+        EXPECT_FALSE(other.Close(1000));
+        EXPECT_NE(std::string::npos, Text(other.GetErrorText()).find("terminated")) << Text(other.GetErrorText());
+        EXPECT_FALSE(other.IsRunning());
         EXPECT_TRUE(s.dialog.Close());
     }
 }

@@ -4,8 +4,9 @@
 // code, as the agent does:
 //   1015 connected (the cart link's current device), 1005 1 while the session is not locked,
 //   1004 the answer of the last message box.
-// Posted WM_COMMAND 100 asks a Yes/No question in a message box. WM_USER+11 ends it with 0.
-//   ScenarioTestDialog --title <text> --hwid <hardware ID>
+// Posted WM_COMMAND 100 asks a Yes/No question in a message box. WM_USER+11 ends it with 0,
+// unless --ignore-close was given.
+//   ScenarioTestDialog --title <text> --hwid <hardware ID> [--ignore-close yes]
 #include "cartlink/CKelvoUSBComm.h"
 #include "common/CResourceLoader.h"
 #include <commctrl.h>
@@ -23,6 +24,7 @@ constexpr UINT kCloseMessage = WM_USER + 11;
 CStringEx g_title;
 int g_sessionHere = 1;
 int g_lastAnswer = 0;
+bool g_ignoreClose = false;
 
 void Refresh(HWND dialog)
 {
@@ -58,7 +60,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         }
         return TRUE;
     case kCloseMessage:
-        EndDialog(dialog, 0);
+        if (!g_ignoreClose)
+            EndDialog(dialog, 0);
         return TRUE;
     }
     return FALSE;
@@ -119,6 +122,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             g_title = argv[i + 1];
         else if (wcscmp(argv[i], L"--hwid") == 0)
             hardwareId = argv[i + 1];
+        else if (wcscmp(argv[i], L"--ignore-close") == 0)
+            g_ignoreClose = true;
     }
     LocalFree(argv);
     if (g_title.IsEmpty() || CResourceLoader::Instance().Load() != 0)
