@@ -228,9 +228,17 @@ HRESULT CConfigurationEx::SetValue(LPCWSTR key, LPCWSTR value)
 
 HRESULT CConfigurationEx::SetList(LPCWSTR key, const std::vector<CStringEx>& values)
 {
+    // An empty list is written only on purpose, through ClearList.
+    if (values.empty())
+        return S_FALSE;
+    return ReplaceValues(key, values);
+}
+
+HRESULT CConfigurationEx::ReplaceValues(LPCWSTR key, const std::vector<CStringEx>& values)
+{
     try
     {
-        if (!key || !*key || values.empty() || !m_loaded || !m_root)
+        if (!key || !*key || !m_loaded || !m_root)
             return S_FALSE;
         _CObjectExPtr<CXMLDOMNodeEx> entry = FindOrAddEntry(key);
         if (!entry)
@@ -270,32 +278,7 @@ _CObjectExPtr<CXMLDOMNodeEx> CConfigurationEx::GetRootNode() const
 
 HRESULT CConfigurationEx::ClearList(LPCWSTR key)
 {
-    try
-    {
-        if (!key || !*key || !m_loaded || !m_root)
-            return S_FALSE;
-        _CObjectExPtr<CXMLDOMNodeEx> entry = FindOrAddEntry(key);
-        if (!entry)
-        {
-            CUtilLogging::Instance().LogRes(2, IDS_CFG_NO_SECTION, m_path.GetString(), key);
-            return S_FALSE;
-        }
-        std::vector<_CObjectExPtr<CXMLDOMNodeEx>> existing;
-        if (_CObjectExPtr<CXMLDOMNodeListEx> list = entry->SelectNodes(m_valueName))
-        {
-            while (_CObjectExPtr<CXMLDOMNodeEx> element = list->NextNode())
-                existing.push_back(element);
-        }
-        for (const _CObjectExPtr<CXMLDOMNodeEx>& element : existing)
-            ThrowIfFailed(entry->RemoveChild(*element));
-        return S_OK;
-    }
-    catch (...)
-    {
-        const HRESULT hr = HResultFromCaughtException();
-        CUtilLogging::Instance().LogRes(2, IDS_CFG_WRITE_FAILED, key, m_path.GetString(), hr);
-        return hr;
-    }
+    return ReplaceValues(key, {});
 }
 
 HRESULT CConfigurationEx::SetEntryChild(LPCWSTR key, LPCWSTR childName, LPCWSTR text)

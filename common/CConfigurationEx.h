@@ -69,6 +69,8 @@ public:
     static void SetReplaceFile(ReplaceFileFn replaceFile);
 
 private:
+    // Makes the entry's value elements exactly the given values (none: an empty entry).
+    HRESULT ReplaceValues(LPCWSTR key, const std::vector<CStringEx>& values);
     void Detach();
     _CObjectExPtr<CXMLDOMNodeEx> FindOrAddEntry(LPCWSTR key);
     HRESULT Render(_CObjectExPtr<CXMLDOMDocumentEx>& rendered, CStringEx& signature, CStringEx* text);
