@@ -30,6 +30,10 @@ public:
     const CStringEx& GetUserName();
     const CStringEx& GetDomainName();
 
+    // The log retention the editor last gave the logger (30 days until then).
+    DWORD GetLogRetention() const noexcept { return m_logRetention; }
+    void SetLogRetention(DWORD days) noexcept { m_logRetention = days; }
+
     bool IsConfigSecStarted() const noexcept { return m_configSecStarted; }
     void SetConfigSecStarted(bool started) noexcept { m_configSecStarted = started; }
 
@@ -60,4 +64,5 @@ private:
     CStringEx m_userName;
     CStringEx m_domainName;
     bool m_configSecStarted = false;
+    DWORD m_logRetention = 30;
 };

@@ -264,9 +264,12 @@ void CKelvoAgentConfigDlg::ApplyLogging()
     const long retention = m_ownConfig->GetNumber(IDS_CFG_LOG_RETENTION_DAYS, 30);
     const DWORD newLevel = level > 0 ? static_cast<DWORD>(level) : 0;
     const DWORD newRetention = retention > 0 ? static_cast<DWORD>(retention) : 0;
+    const DWORD oldRetention = State().GetLogRetention();
+    State().SetLogRetention(newRetention);
     if (newLevel == log.GetLevel())
     {
-        log.SetRetentionDays(newRetention);
+        if (newRetention != oldRetention)
+            log.SetRetentionDays(newRetention);
         return;
     }
     if (newLevel == 0)
