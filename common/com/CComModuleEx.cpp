@@ -45,10 +45,10 @@ HRESULT CComModuleEx::GetTypeInfo(REFGUID libid, WORD major, WORD minor, REFIID 
     {
         wchar_t path[MAX_PATH];
         const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-        HRESULT hr = (length > 0 && length < MAX_PATH) ? LoadTypeLibEx(path, REGKIND_NONE, &m_typeLib) : E_FAIL;
+        HRESULT hr = (length > 0 && length < MAX_PATH) ? LoadTypeLibEx(path, REGKIND_NONE, m_typeLib.Put()) : E_FAIL;
         // A program without the library among its resources (a test) uses the registered one.
         if (FAILED(hr))
-            hr = LoadRegTypeLib(libid, major, minor, LOCALE_USER_DEFAULT, &m_typeLib);
+            hr = LoadRegTypeLib(libid, major, minor, LOCALE_USER_DEFAULT, m_typeLib.Put());
         if (FAILED(hr))
             return hr;
     }
@@ -57,9 +57,5 @@ HRESULT CComModuleEx::GetTypeInfo(REFGUID libid, WORD major, WORD minor, REFIID 
 
 void CComModuleEx::ReleaseTypeLibrary() noexcept
 {
-    if (m_typeLib)
-    {
-        m_typeLib->Release();
-        m_typeLib = nullptr;
-    }
+    m_typeLib.Reset();
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "common/CComPtrEx.h"
 #include <windows.h>
 #include <oaidl.h>
 
@@ -37,5 +38,5 @@ protected:
     DWORD m_messageThreadId = 0;
 
 private:
-    ITypeLib* m_typeLib = nullptr;
+    CComPtrEx<ITypeLib> m_typeLib;
 };

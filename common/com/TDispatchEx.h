@@ -31,13 +31,10 @@ public:
     {
         if (!IsEqualIID(iid, IID_NULL))
             return DISP_E_UNKNOWNINTERFACE;
-        ITypeInfo* info = nullptr;
-        HRESULT hr = LoadTypeInfo(&info);
+        CComPtrEx<ITypeInfo> info;
+        HRESULT hr = LoadTypeInfo(info.Put());
         if (SUCCEEDED(hr))
-        {
             hr = info->GetIDsOfNames(names, count, ids);
-            info->Release();
-        }
         return hr;
     }
 
@@ -46,13 +43,10 @@ public:
     {
         if (!IsEqualIID(iid, IID_NULL))
             return DISP_E_UNKNOWNINTERFACE;
-        ITypeInfo* info = nullptr;
-        HRESULT hr = LoadTypeInfo(&info);
+        CComPtrEx<ITypeInfo> info;
+        HRESULT hr = LoadTypeInfo(info.Put());
         if (SUCCEEDED(hr))
-        {
             hr = info->Invoke(static_cast<Interface*>(this), id, flags, params, result, exception, argError);
-            info->Release();
-        }
         return hr;
     }
 
