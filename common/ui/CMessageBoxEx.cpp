@@ -5,8 +5,6 @@
 
 namespace
 {
-using MessageBoxTimeoutFn = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
-
 // How long after the time-out a box that the system left open is closed by its program.
 constexpr DWORD kSelfCloseGraceMs = 250;
 
@@ -14,17 +12,6 @@ CStringEx& DefaultCaption()
 {
     static CStringEx caption;
     return caption;
-}
-
-// Looked up once by name: user32 exports it without declaring it.
-MessageBoxTimeoutFn FindMessageBoxTimeout()
-{
-    static const MessageBoxTimeoutFn function = []() -> MessageBoxTimeoutFn {
-        HMODULE user32 = GetModuleHandleW(L"user32.dll");
-        FARPROC proc = user32 ? GetProcAddress(user32, "MessageBoxTimeoutW") : nullptr;
-        return reinterpret_cast<MessageBoxTimeoutFn>(reinterpret_cast<void*>(proc));
-    }();
-    return function;
 }
 
 // Closes the box shown during its lifetime if it is still open shortly after its time-out.
@@ -119,15 +106,9 @@ LPCWSTR CaptionOrDefault(LPCWSTR caption)
 
 int CMessageBoxEx::Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD timeoutMs)
 {
-    style |= MB_TOPMOST;
     caption = CaptionOrDefault(caption);
     CBoxTimeoutGuard guard(timeoutMs);
-    if (timeoutMs != 0)
-    {
-        if (MessageBoxTimeoutFn timed = FindMessageBoxTimeout())
-            return timed(owner, text, caption, style, 0, timeoutMs);
-    }
-    return MessageBoxW(owner, text, caption, style);
+    return CResourceLoader::Instance().MessageBoxText(owner, text, caption, style, timeoutMs);
 }
 
 int CMessageBoxEx::ShowRes(HWND owner, UINT id, LPCWSTR caption, UINT style, DWORD timeoutMs)
