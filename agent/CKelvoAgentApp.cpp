@@ -1,6 +1,7 @@
 #include "agent/CKelvoAgentApp.h"
 #include "agent/CKelvoAgentDlg.h"
 #include "agent/KelvoAgentMessages.h"
+#include "common/CUniqueAnyEx.h"
 #include "common/CResourceLoader.h"
 #include "common/CUtilLogging.h"
 #include "common/ui/CMessageBoxEx.h"
@@ -53,11 +54,6 @@ bool IsSwitch(const wchar_t* argument, UINT switchId)
            _wcsicmp(argument + 1, text) == 0;
 }
 
-struct ArgvOwner
-{
-    wchar_t** argv;
-    ~ArgvOwner() { if (argv) LocalFree(argv); }
-};
 }
 
 const CKelvoAgentApp::AgentProcess* CKelvoAgentApp::ChooseAgentToStop(const std::vector<AgentProcess>& processes,
@@ -161,9 +157,10 @@ BOOL CKelvoAgentApp::InitInstance()
     Switches switches;
     {
         int argc = 0;
-        ArgvOwner args = { CommandLineToArgvW(GetCommandLineW(), &argc) };
-        if (args.argv)
-            switches = ParseSwitches(argc, args.argv);
+        wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+        const CLocalMemEx owner(argv);
+        if (argv)
+            switches = ParseSwitches(argc, argv);
     }
 
     CStringEx title;

@@ -47,6 +47,7 @@ struct RegKeyTraits { using Type = HKEY; static Type Invalid() { return nullptr;
 struct FindTraits { using Type = HANDLE; static Type Invalid() { return INVALID_HANDLE_VALUE; } static void Close(Type h) { FindClose(h); } };
 struct FileTraits { using Type = HANDLE; static Type Invalid() { return INVALID_HANDLE_VALUE; } static void Close(Type h) { CloseHandle(h); } };
 struct TaskMemTraits { using Type = void*; static Type Invalid() { return nullptr; } static void Close(Type p) { CoTaskMemFree(p); } };
+struct KernelHandleTraits { using Type = HANDLE; static Type Invalid() { return nullptr; } static void Close(Type h) { CloseHandle(h); } };
 struct LocalMemTraits { using Type = HLOCAL; static Type Invalid() { return nullptr; } static void Close(Type p) { LocalFree(p); } };
 }
 
@@ -57,3 +58,5 @@ using CFindHandleEx = CUniqueAnyEx<kelvo_detail::FindTraits>;
 using CFileHandleEx = CUniqueAnyEx<kelvo_detail::FileTraits>;
 using CTaskMemEx = CUniqueAnyEx<kelvo_detail::TaskMemTraits>;
 using CLocalMemEx = CUniqueAnyEx<kelvo_detail::LocalMemTraits>;
+// A kernel handle that is null when absent (tokens, threads), owned by one scope.
+using CKernelHandleEx = CUniqueAnyEx<kelvo_detail::KernelHandleTraits>;

@@ -10,8 +10,7 @@
 
 namespace
 {
-struct TokenTraits { using Type = HANDLE; static Type Invalid() { return nullptr; } static void Close(Type h) { CloseHandle(h); } };
-using CTokenEx = CUniqueAnyEx<TokenTraits>;
+using CTokenEx = CKernelHandleEx;
 
 // Ends the impersonation of a COM client when the check is done, whichever way.
 class CClientImpersonation

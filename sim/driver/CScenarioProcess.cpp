@@ -107,7 +107,7 @@ DWORD CScenarioProcess::Start(const Options& options)
     }
     m_process.Attach(process.hProcess);
     m_processId = process.dwProcessId;
-    CloseHandle(process.hThread);
+    const CKernelHandleEx thread(process.hThread);
     if (options.redirectStdio)
         m_reader = std::thread(&CScenarioProcess::ReadOutput, this, std::move(output));
     return 0;
