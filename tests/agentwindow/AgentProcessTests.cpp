@@ -68,6 +68,7 @@ struct WindowSearch
     DWORD processId;
     const wchar_t* title;
     HWND found;
+    bool visibleOnly = false;
 };
 
 BOOL CALLBACK MatchAgentWindow(HWND window, LPARAM context)
@@ -78,7 +79,8 @@ BOOL CALLBACK MatchAgentWindow(HWND window, LPARAM context)
     wchar_t className[16] = {}, title[128] = {};
     GetClassNameW(window, className, ARRAYSIZE(className));
     GetWindowTextW(window, title, ARRAYSIZE(title));
-    if (owner == search->processId && wcscmp(className, L"#32770") == 0 && wcscmp(title, search->title) == 0)
+    if (owner == search->processId && wcscmp(className, L"#32770") == 0 && wcscmp(title, search->title) == 0 &&
+        (!search->visibleOnly || IsWindowVisible(window)))
     {
         search->found = window;
         return FALSE;
@@ -235,30 +237,6 @@ INSTANTIATE_TEST_SUITE_P(AgentProcess, UnresponsiveAgent, ::testing::Values(L"--
 
 namespace
 {
-struct BoxSearch
-{
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchStartBox(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<BoxSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[16] = {}, title[64] = {};
-    GetClassNameW(window, className, ARRAYSIZE(className));
-    GetWindowTextW(window, title, ARRAYSIZE(title));
-    // Before the satellite library is loaded the program titles its box with its name.
-    if (owner == search->processId && wcscmp(className, L"#32770") == 0 && wcscmp(title, L"KelvoAgent") == 0 &&
-        IsWindowVisible(window))
-    {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 std::wstring Trimmed(std::wstring text)
 {
     while (!text.empty() && iswspace(text.back()))
@@ -310,10 +288,11 @@ TEST_P(AgentResourceFile, MissingOrOlderGivesTheProgramsOwnTextAndEnds)
 
     CProgram program;
     ASSERT_TRUE(program.Start(agent));
-    BoxSearch search = { program.GetId(), nullptr };
+    // Before the satellite library is loaded the program titles its box with its name.
+    WindowSearch search = { program.GetId(), L"KelvoAgent", nullptr, true };
     for (int i = 0; i < 300 && !search.found && program.IsRunning(); ++i)
     {
-        EnumWindows(&MatchStartBox, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(&MatchAgentWindow, reinterpret_cast<LPARAM>(&search));
         Sleep(50);
     }
     ASSERT_NE(search.found, nullptr) << "no box titled KelvoAgent appeared";

@@ -14,17 +14,6 @@ using namespace editor_test;
 
 namespace
 {
-const char kAgentFile[] =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-    "<configuration>\r\n"
-    "\t<appSettings>\r\n"
-    "\t\t<add key=\"CartHardwareIds\"><value>HID\\VID_0B6A&amp;PID_0417</value></add>\r\n"
-    "\t\t<add key=\"EndAccessOnLockAndExit\"><value>1</value></add>\r\n"
-    "\t\t<add key=\"RetryAuthenticationStart\"><value>1</value></add>\r\n"
-    "\t\t<add key=\"PromptTimeoutSeconds\"><value>20</value></add>\r\n"
-    "\t</appSettings>\r\n"
-    "</configuration>\r\n";
-
 class AdminEditor : public ConfigSvcWorld
 {
 protected:
@@ -53,19 +42,9 @@ protected:
     }
     void StartEditor(const std::wstring& arguments = std::wstring())
     {
-        ASSERT_TRUE(m_editor.Start(m_editorFolder + L"\\KelvoAgentConfig.exe", arguments, m_editorFolder));
-        m_main = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title == m_caption; }, 20000);
-        ASSERT_NE(nullptr, m_main) << "the editor's window did not appear";
-        m_list = GetDlgItem(m_main, IDC_CONFIG_EDITOR_LIST);
-        ASSERT_TRUE(WaitFor([&] { return CRemoteList(m_list).Count() > 0; }));
+        StartEditorWindow(m_editor, m_editorFolder, arguments, m_caption, 20000, m_main, m_list);
     }
-    void StartAgentPeer()
-    {
-        m_record = m_editorFolder + L"\\agent-record.txt";
-        ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_editorFolder, L"KelvoAgent.exe"));
-        ASSERT_TRUE(m_peer.Start(m_editorFolder + L"\\KelvoAgent.exe", L"\"" + m_record + L"\" 90000", m_editorFolder));
-        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }, 20000));
-    }
+    void StartAgentPeer() { editor_test::StartAgentPeer(m_peer, m_editorFolder, 90000, m_record); }
     HWND OpenEditor(const wchar_t* caption)
     {
         CRemoteList list(m_list);

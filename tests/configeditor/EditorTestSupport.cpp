@@ -1,11 +1,14 @@
 #include "EditorTestSupport.h"
 #include "common/CResourceLoader.h"
+#include "resources/KVResourceIds.h"
 #include "tests/uisupport/UiScreenshot.h"
+#include <gtest/gtest.h>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace editor_test
 {
@@ -181,6 +184,35 @@ std::wstring ResourceText(UINT id)
 {
     CResourceLoader::Instance().Load();
     return CResourceLoader::Instance().LoadText(id).GetString();
+}
+
+extern const char kAgentFile[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<configuration>\r\n"
+    "\t<appSettings>\r\n"
+    "\t\t<add key=\"CartHardwareIds\"><value>HID\\VID_0B6A&amp;PID_0417</value></add>\r\n"
+    "\t\t<add key=\"EndAccessOnLockAndExit\"><value>1</value></add>\r\n"
+    "\t\t<add key=\"RetryAuthenticationStart\"><value>1</value></add>\r\n"
+    "\t\t<add key=\"PromptTimeoutSeconds\"><value>20</value></add>\r\n"
+    "\t</appSettings>\r\n"
+    "</configuration>\r\n";
+
+void StartAgentPeer(CProcessRun& peer, const std::wstring& folder, DWORD lifeMs, std::wstring& record)
+{
+    record = folder + L"\\agent-record.txt";
+    ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", folder, L"KelvoAgent.exe"));
+    ASSERT_TRUE(peer.Start(folder + L"\\KelvoAgent.exe", L"\"" + record + L"\" " + std::to_wstring(lifeMs), folder));
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(record).find("ready") != std::string::npos; }, 20000));
+}
+
+void StartEditorWindow(CProcessRun& editor, const std::wstring& folder, const std::wstring& arguments,
+                       const std::wstring& caption, DWORD limitMs, HWND& main, HWND& list)
+{
+    ASSERT_TRUE(editor.Start(folder + L"\\KelvoAgentConfig.exe", arguments, folder));
+    main = FindDialog(editor.Id(), [&](const std::wstring& title) { return title == caption; }, limitMs);
+    ASSERT_NE(nullptr, main) << "the editor's window did not appear";
+    list = GetDlgItem(main, IDC_CONFIG_EDITOR_LIST);
+    ASSERT_TRUE(WaitFor([&] { return CRemoteList(list).Count() > 0; })) << "the list stayed empty";
 }
 
 bool WaitFor(const std::function<bool()>& condition, DWORD limitMs)
@@ -395,45 +427,15 @@ void CRemoteList::DoubleClick(int item) const
 
 bool CaptureScreen(HWND window, CScreenImage& image)
 {
-    RECT rect = {};
-    if (!GetWindowRect(window, &rect))
+    std::vector<BYTE> bytes;
+    if (!kelvo_test::CaptureWindow(window, image.width, image.height, bytes))
         return false;
-    image.width = rect.right - rect.left;
-    image.height = rect.bottom - rect.top;
-    if (image.width <= 0 || image.height <= 0)
-        return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = image.width;
-    info.bmiHeader.biHeight = -image.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (memory && bitmap)
-    {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, image.width, image.height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
-        GdiFlush();
-        if (ok)
-        {
-            const DWORD* pixels = static_cast<const DWORD*>(bits);
-            image.pixels.assign(pixels, pixels + size_t(image.width) * image.height);
-            for (DWORD& pixel : image.pixels)
-                pixel &= 0x00FFFFFF;
-        }
-        SelectObject(memory, old);
-    }
-    if (bitmap)
-        DeleteObject(bitmap);
-    if (memory)
-        DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return ok;
+    // BGRA bytes are 0xAARRGGBB words; the alpha byte is dropped.
+    image.pixels.resize(size_t(image.width) * image.height);
+    std::memcpy(image.pixels.data(), bytes.data(), bytes.size());
+    for (DWORD& pixel : image.pixels)
+        pixel &= 0x00FFFFFF;
+    return true;
 }
 
 std::wstring Screenshot(HWND window, const wchar_t* name)

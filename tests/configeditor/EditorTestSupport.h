@@ -22,6 +22,9 @@ std::string Narrow(const std::wstring& text);
 // A text of the release's resource library (the test program loads it at start).
 std::wstring ResourceText(UINT id);
 
+// An agent's file with four of its settings, as the editor tests start from.
+extern const char kAgentFile[];
+
 // Waits until the condition holds, up to limitMs; pumps this thread's messages meanwhile.
 bool WaitFor(const std::function<bool()>& condition, DWORD limitMs = 5000);
 
@@ -64,6 +67,15 @@ void SetText(HWND dialog, int controlId, const std::wstring& text);
 // does (the window with the keyboard focus receives it and the key's state follows it).
 void KeyDown(HWND foreground, WORD key);
 void KeyUp(HWND foreground, WORD key);
+
+// Starts the stand-in agent (KelvoEditorTestPeer.exe as KelvoAgent.exe) in the folder for
+// lifeMs at the most and waits until it is ready; record is the file of the reload notices
+// it receives.
+void StartAgentPeer(CProcessRun& peer, const std::wstring& folder, DWORD lifeMs, std::wstring& record);
+// Starts KelvoAgentConfig.exe of the folder and waits, up to limitMs, for its main window
+// (titled caption) and for its list to fill.
+void StartEditorWindow(CProcessRun& editor, const std::wstring& folder, const std::wstring& arguments,
+                       const std::wstring& caption, DWORD limitMs, HWND& main, HWND& list);
 
 // A report-view list control of another process.
 class CRemoteList

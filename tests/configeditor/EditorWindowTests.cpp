@@ -14,17 +14,6 @@ using namespace editor_test;
 
 namespace
 {
-const char kAgentFile[] =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-    "<configuration>\r\n"
-    "\t<appSettings>\r\n"
-    "\t\t<add key=\"CartHardwareIds\"><value>HID\\VID_0B6A&amp;PID_0417</value></add>\r\n"
-    "\t\t<add key=\"EndAccessOnLockAndExit\"><value>1</value></add>\r\n"
-    "\t\t<add key=\"RetryAuthenticationStart\"><value>1</value></add>\r\n"
-    "\t\t<add key=\"PromptTimeoutSeconds\"><value>20</value></add>\r\n"
-    "\t</appSettings>\r\n"
-    "</configuration>\r\n";
-
 // The settings the shipped file defines for the agent.
 const int kAgentSettingCount = 11;
 
@@ -83,21 +72,8 @@ protected:
         WriteFileBytes(path, own);
     }
     // A stand-in agent that records the reload notices it receives.
-    void StartAgentPeer()
-    {
-        m_record = m_folder + L"\\agent-record.txt";
-        ASSERT_TRUE(CopyFromBin(L"KelvoEditorTestPeer.exe", m_folder, L"KelvoAgent.exe"));
-        ASSERT_TRUE(m_peer.Start(m_folder + L"\\KelvoAgent.exe", L"\"" + m_record + L"\" 60000", m_folder));
-        ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_record).find("ready") != std::string::npos; }, 20000));
-    }
-    void StartEditor()
-    {
-        ASSERT_TRUE(m_editor.Start(m_folder + L"\\KelvoAgentConfig.exe", L"", m_folder));
-        m_main = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title == m_caption; }, 15000);
-        ASSERT_NE(nullptr, m_main) << "the editor's window did not appear";
-        m_list = GetDlgItem(m_main, IDC_CONFIG_EDITOR_LIST);
-        ASSERT_TRUE(WaitFor([&] { return CRemoteList(m_list).Count() > 0; })) << "the list stayed empty";
-    }
+    void StartAgentPeer() { editor_test::StartAgentPeer(m_peer, m_folder, 60000, m_record); }
+    void StartEditor() { StartEditorWindow(m_editor, m_folder, L"", m_caption, 15000, m_main, m_list); }
     int Item(const wchar_t* captionStart)
     {
         const int item = CRemoteList(m_list).Find(captionStart);
@@ -110,6 +86,16 @@ protected:
     {
         CRemoteList(m_list).DoubleClick(item);
         return FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title == caption; });
+    }
+    // Opens the item's value editor, enters the value, confirms it and waits until the list
+    // shows it.
+    void EditValue(int item, const std::wstring& caption, const std::wstring& value)
+    {
+        HWND editor = OpenEditor(item, caption);
+        ASSERT_NE(nullptr, editor);
+        SetText(editor, 1029, value);
+        Click(editor, IDOK);
+        ASSERT_TRUE(WaitFor([&] { return Value(item) == value; })) << Narrow(Value(item));
     }
     // Whether the item's value is drawn in red, as the screen shows it when another item is
     // selected (a selected row is drawn in the selection's colours).
@@ -224,11 +210,7 @@ TEST_F(EditorWindow, ASaveThatWritesNothingFailsAndKeepsTheEdits)
     WriteFileBytes(m_agentFile, noSection);
     ASSERT_NO_FATAL_FAILURE(StartEditor());
     const int timeout = Item(L"Prompt time-out");
-    HWND editor = OpenEditor(timeout, L"Prompt time-out");
-    ASSERT_NE(nullptr, editor);
-    SetText(editor, 1029, L"45");
-    Click(editor, IDOK);
-    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"45"; }));
+    ASSERT_NO_FATAL_FAILURE(EditValue(timeout, L"Prompt time-out", L"45"));
 
     Command(m_main, ID_CONFIG_EDITOR_SAVE);
     std::wstring message;
@@ -249,11 +231,7 @@ TEST_F(EditorWindow, AReadOnlyFileRefusesTheSaveOfAUserWhoIsNotAnAdministrator)
     SetFileAttributesW(m_agentFile.c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_NO_FATAL_FAILURE(StartEditor());
     const int timeout = Item(L"Prompt time-out");
-    HWND editor = OpenEditor(timeout, L"Prompt time-out");
-    ASSERT_NE(nullptr, editor);
-    SetText(editor, 1029, L"55");
-    Click(editor, IDOK);
-    ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"55"; }));
+    ASSERT_NO_FATAL_FAILURE(EditValue(timeout, L"Prompt time-out", L"55"));
 
     Command(m_main, ID_CONFIG_EDITOR_SAVE);
     std::wstring message;
@@ -398,11 +376,7 @@ TEST_F(EditorWindow, ReloadTakesTheFileAsItIsNowAndAFileThatIsGoneIsSavedUnderAN
     ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
     EXPECT_NE(std::wstring::npos, message.find(m_agentFile)) << Narrow(message);
 
-    HWND editor = OpenEditor(Item(L"Prompt time-out"), L"Prompt time-out");
-    ASSERT_NE(nullptr, editor);
-    SetText(editor, 1029, L"35");
-    Click(editor, IDOK);
-    ASSERT_TRUE(WaitFor([&] { return Value(Item(L"Prompt time-out")) == L"35"; }));
+    ASSERT_NO_FATAL_FAILURE(EditValue(Item(L"Prompt time-out"), L"Prompt time-out", L"35"));
     Command(m_main, ID_CONFIG_EDITOR_SAVE);
     HWND saveAs = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
     ASSERT_NE(nullptr, saveAs) << "the save asked for no file";
@@ -465,11 +439,7 @@ TEST_F(EditorWindow, SavingTheEditorsOwnFileTellsNoOtherProgram)
     ASSERT_NO_FATAL_FAILURE(StartEditor());
     const int retention = Item(L"Log retention");
     ASSERT_GE(retention, 0) << "the editor did not show its own settings";
-    HWND editor = OpenEditor(retention, L"Log retention");
-    ASSERT_NE(nullptr, editor);
-    SetText(editor, 1029, L"45");
-    Click(editor, IDOK);
-    ASSERT_TRUE(WaitFor([&] { return Value(retention) == L"45"; }));
+    ASSERT_NO_FATAL_FAILURE(EditValue(retention, L"Log retention", L"45"));
 
     Command(m_main, ID_CONFIG_EDITOR_SAVE);
     ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(ownFile).find("<value>45</value>") != std::string::npos; }))

@@ -52,6 +52,22 @@ std::wstring Users(int count)
         text += L"[user user" + std::to_wstring(10000 + i) + L"]\n";
     return text;
 }
+
+// Waits for the advanced dialog, searches for the names that start with "user" and waits
+// until at least minRows rows are listed. Empty when all of it happened.
+std::wstring SearchUsers(DialogDriver& ui, LRESULT minRows, HWND& advanced, HWND& results)
+{
+    advanced = ui.WaitForDialog(kAdvancedCaption);
+    if (!advanced)
+        return L"no advanced dialog";
+    std::wstring started = StartSearch(advanced, CADAccountSearch::MatchStartsWith, L"user");
+    if (!started.empty())
+        return started;
+    results = GetDlgItem(advanced, IDC_CONFIGSEC_NAMES);
+    if (!DialogDriver::WaitUntil([&] { return DialogDriver::Send(results, LVM_GETITEMCOUNT, 0, 0) >= minRows; }))
+        return L"no rows arrived";
+    return L"";
+}
 }
 
 // Names that match several accounts are settled in the resolve dialog (OK without a
@@ -211,15 +227,10 @@ TEST_F(ConfigSecTest, StopKeepsRowsAndClosingDuringASearchLeavesNothingBehind)
     size_t stoppedRows = 0;
     std::wstring verdict = DialogDriver::Run(
         [&](DialogDriver& ui) -> std::wstring {
-            HWND advanced = ui.WaitForDialog(kAdvancedCaption);
-            if (!advanced)
-                return L"no advanced dialog";
-            std::wstring started = StartSearch(advanced, CADAccountSearch::MatchStartsWith, L"user");
-            if (!started.empty())
-                return started;
-            HWND results = GetDlgItem(advanced, IDC_CONFIGSEC_NAMES);
-            if (!DialogDriver::WaitUntil([&] { return DialogDriver::Send(results, LVM_GETITEMCOUNT, 0, 0) >= 20; }))
-                return L"no rows arrived";
+            HWND advanced = nullptr, results = nullptr;
+            const std::wstring searched = SearchUsers(ui, 20, advanced, results);
+            if (!searched.empty())
+                return searched;
             const ULONGLONG stopAt = GetTickCount64();
             const size_t atStop = DialogDriver::ListTexts(results).size();
             DialogDriver::Send(advanced, WM_COMMAND, MAKEWPARAM(IDC_CONFIGSEC_STOP, BN_CLICKED), 0);
@@ -247,15 +258,10 @@ TEST_F(ConfigSecTest, StopKeepsRowsAndClosingDuringASearchLeavesNothingBehind)
     ULONGLONG closedAt = 0;
     verdict = DialogDriver::Run(
         [&](DialogDriver& ui) -> std::wstring {
-            HWND advanced = ui.WaitForDialog(kAdvancedCaption);
-            if (!advanced)
-                return L"no advanced dialog";
-            std::wstring started = StartSearch(advanced, CADAccountSearch::MatchStartsWith, L"user");
-            if (!started.empty())
-                return started;
-            HWND results = GetDlgItem(advanced, IDC_CONFIGSEC_NAMES);
-            if (!DialogDriver::WaitUntil([&] { return DialogDriver::Send(results, LVM_GETITEMCOUNT, 0, 0) >= 5; }))
-                return L"no rows arrived";
+            HWND advanced = nullptr, results = nullptr;
+            const std::wstring searched = SearchUsers(ui, 5, advanced, results);
+            if (!searched.empty())
+                return searched;
             closedAt = GetTickCount64();
             DialogDriver::Send(advanced, WM_CLOSE, 0, 0);
             return DialogDriver::WaitGone(advanced, 15000) ? L"" : L"closing during the search did nothing";

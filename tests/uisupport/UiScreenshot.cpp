@@ -21,6 +21,45 @@ struct ComScope
     ~ComScope() { if (SUCCEEDED(hr)) CoUninitialize(); }
 };
 
+HRESULT WritePng(const std::wstring& path, int width, int height, std::vector<BYTE>& pixels)
+{
+    ComScope com;
+    ComRef<IWICImagingFactory> factory;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                  reinterpret_cast<void**>(&factory));
+    ComRef<IWICStream> stream;
+    if (SUCCEEDED(hr))
+        hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr))
+        hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
+    ComRef<IWICBitmapEncoder> encoder;
+    if (SUCCEEDED(hr))
+        hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+    if (SUCCEEDED(hr))
+        hr = encoder->Initialize(stream.p, WICBitmapEncoderNoCache);
+    ComRef<IWICBitmapFrameEncode> frame;
+    if (SUCCEEDED(hr))
+        hr = encoder->CreateNewFrame(&frame, nullptr);
+    if (SUCCEEDED(hr))
+        hr = frame->Initialize(nullptr);
+    if (SUCCEEDED(hr))
+        hr = frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height));
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+    if (SUCCEEDED(hr))
+        hr = frame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA))
+        hr = E_NOTIMPL;
+    if (SUCCEEDED(hr))
+        hr = frame->WritePixels(static_cast<UINT>(height), static_cast<UINT>(width) * 4,
+                                static_cast<UINT>(pixels.size()), pixels.data());
+    if (SUCCEEDED(hr))
+        hr = frame->Commit();
+    if (SUCCEEDED(hr))
+        hr = encoder->Commit();
+    return hr;
+}
+}
+
 // The window's pixels, top-down BGRA; false when it has no area or cannot be painted.
 bool CaptureWindow(HWND window, int& width, int& height, std::vector<BYTE>& pixels)
 {
@@ -74,45 +113,6 @@ bool CaptureWindow(HWND window, int& width, int& height, std::vector<BYTE>& pixe
         DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
-}
-
-HRESULT WritePng(const std::wstring& path, int width, int height, std::vector<BYTE>& pixels)
-{
-    ComScope com;
-    ComRef<IWICImagingFactory> factory;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                  reinterpret_cast<void**>(&factory));
-    ComRef<IWICStream> stream;
-    if (SUCCEEDED(hr))
-        hr = factory->CreateStream(&stream);
-    if (SUCCEEDED(hr))
-        hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
-    ComRef<IWICBitmapEncoder> encoder;
-    if (SUCCEEDED(hr))
-        hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
-    if (SUCCEEDED(hr))
-        hr = encoder->Initialize(stream.p, WICBitmapEncoderNoCache);
-    ComRef<IWICBitmapFrameEncode> frame;
-    if (SUCCEEDED(hr))
-        hr = encoder->CreateNewFrame(&frame, nullptr);
-    if (SUCCEEDED(hr))
-        hr = frame->Initialize(nullptr);
-    if (SUCCEEDED(hr))
-        hr = frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height));
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    if (SUCCEEDED(hr))
-        hr = frame->SetPixelFormat(&format);
-    if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA))
-        hr = E_NOTIMPL;
-    if (SUCCEEDED(hr))
-        hr = frame->WritePixels(static_cast<UINT>(height), static_cast<UINT>(width) * 4,
-                                static_cast<UINT>(pixels.size()), pixels.data());
-    if (SUCCEEDED(hr))
-        hr = frame->Commit();
-    if (SUCCEEDED(hr))
-        hr = encoder->Commit();
-    return hr;
-}
 }
 
 std::wstring ScreenshotFolder()
