@@ -118,7 +118,7 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
     m_folder.SetHidDevices({{m_cart.GetDevicePath(), m_cart.GetVendorId(), m_cart.GetProductId()}});
     std::vector<CScenarioFolder::Setting> settings = {
         {IDS_CFG_CART_HARDWARE_IDS, {m_folder.HardwareId(m_cart.GetVendorId(), m_cart.GetProductId())}},
-        {IDS_CFG_LOG_LEVEL, {L"5"}},
+        {IDS_CFG_LOG_LEVEL, {NumberText(options.logLevel)}},
         {IDS_CFG_GRANT_WITHOUT_CHECK, {BoolText(options.preAuthorized)}},
         {IDS_CFG_RETRY_AUTH_START, {BoolText(options.retry)}},
         {IDS_CFG_PROMPT_TIMEOUT, {NumberText(options.promptTimeout)}},

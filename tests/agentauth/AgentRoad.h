@@ -20,6 +20,7 @@ struct AgentRoadOptions
     bool retry = true;                   // key 453
     int promptTimeout = 15;              // key 449
     bool endAccess = true;               // key 450
+    int logLevel = 5;                    // key 542
     // Options of the cart simulator (e.g. L"--bound OTHER-WS").
     std::wstring cartArguments;
     // Started with the switch that suppresses the first automatic sign-in, so that the road

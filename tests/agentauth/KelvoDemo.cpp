@@ -6,7 +6,10 @@
 //
 //   KelvoDemo.exe                 the roads and the quick figures
 //   KelvoDemo.exe --idle-cpu [s]  the agent's CPU while idle and polling (default 300 s)
+//   KelvoDemo.exe --soak [N]      N press-to-grant cycles: does anything of the agent grow (default 1000)
+//   KelvoDemo.exe --memory        where the agent's committed private memory goes
 #include "tests/agentauth/AgentRoad.h"
+#include "tests/soak/SoakCommands.h"
 #include "resources/KVResourceIds.h"
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -363,10 +366,17 @@ bool IdleFigures(DWORD seconds)
     SayBaselineMemory();
     return Step(road.Stop(), "the agent stops");
 }
+
 }
 
 int wmain(int argc, wchar_t** argv)
 {
+    const std::wstring command = argc >= 2 ? argv[1] : L"";
+    const SoakSink say = [](const std::string& line) { Say("%s", line.c_str()); };
+    if (command == L"--soak")
+        return SoakCommand(argc >= 3 ? static_cast<int>(wcstoul(argv[2], nullptr, 10)) : 1000, say);
+    if (command == L"--memory")
+        return MemoryMapCommand(say);
     if (argc >= 2 && std::wstring(argv[1]) == L"--idle-cpu")
     {
         const DWORD seconds = argc >= 3 ? wcstoul(argv[2], nullptr, 10) : 300;
