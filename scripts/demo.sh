@@ -9,6 +9,8 @@
 #   scripts/demo.sh --idle-cpu 60 the same for another number of seconds
 #   scripts/demo.sh --soak [N]    N press-to-grant cycles (default 1000): does the agent grow?
 #   scripts/demo.sh --memory      where the idle agent's committed private memory goes
+#   scripts/demo.sh --random [N] [--seed S]   N random event sequences (default 1000);
+#                                 --random 1 --seed S replays the sequence that printed S
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KELVO_BUILD_DIR:-$root/build}
@@ -28,6 +30,7 @@ limit=180
 case "${1:-}" in
   --idle-cpu) limit=$(( ${2:-300} + 120 )) ;;
   --soak) limit=$(( ${2:-1000} * 4 + 300 )) ;;
+  --random) n=1000; [[ "${2:-}" =~ ^[0-9]+$ ]] && n=$2; limit=$(( n * 15 + 300 )) ;;
 esac
 set +e
 timeout -k 10 "$limit" "$build/wine-run.sh" "$bin/KelvoDemo.exe" "$@"

@@ -8,7 +8,9 @@
 //   KelvoDemo.exe --idle-cpu [s]  the agent's CPU while idle and polling (default 300 s)
 //   KelvoDemo.exe --soak [N]      N press-to-grant cycles: does anything of the agent grow (default 1000)
 //   KelvoDemo.exe --memory        where the agent's committed private memory goes
+//   KelvoDemo.exe --random [N] [--seed S]  N sequences of random events (default 1000)
 #include "tests/agentauth/AgentRoad.h"
+#include "tests/random/CRandomRun.h"
 #include "tests/soak/SoakCommands.h"
 #include "resources/KVResourceIds.h"
 #include <psapi.h>
@@ -377,6 +379,13 @@ int wmain(int argc, wchar_t** argv)
         return SoakCommand(argc >= 3 ? static_cast<int>(wcstoul(argv[2], nullptr, 10)) : 1000, say);
     if (command == L"--memory")
         return MemoryMapCommand(say);
+    if (command == L"--random")
+    {
+        const bool counted = argc >= 3 && iswdigit(argv[2][0]);
+        const bool seeded = argc >= 3 + counted + 1 && std::wstring(argv[2 + counted]) == L"--seed";
+        return RandomCommand(counted ? wcstoul(argv[2], nullptr, 10) : 1000, seeded,
+                             seeded ? wcstoull(argv[3 + counted], nullptr, 0) : 0, say);
+    }
     if (argc >= 2 && std::wstring(argv[1]) == L"--idle-cpu")
     {
         const DWORD seconds = argc >= 3 ? wcstoul(argv[2], nullptr, 10) : 300;
