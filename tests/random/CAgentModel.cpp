@@ -253,66 +253,74 @@ void CAgentModel::OnDrawerAccess(ULONGLONG ms, const std::string& line)
     const std::string request = "AuthDrawerAccess for '" + user + "' on '" + computer + "'" +
                                 (granted ? " (mode " + std::to_string(mode) + ")" : std::string());
 
-    Run* run = RunAt(ms);
+    Run* run = nullptr;
+    if (MaySend(ms, request, run))
+    {
+        if (run->requests > 0 && !(run->rebound && run->requests == 1))
+            Wrong(ms, request + ": one more for a sign-in that had its answer");
+        else if (!Identifies(*run, ms, user, computer, granted ? mode : -1))
+            Wrong(ms, request + ", but the sign-in was " + Expected(*run, ms) + " on '" + m_computer + "'");
+    }
     if (run == nullptr)
-    {
-        Wrong(ms, request + " with no sign-in reported before it");
         return;
-    }
-    std::string why;
-    if (!run->unsound.empty())
-        Wrong(ms, request + " for a sign-in whose " + run->unsound);
-    else if (HasEnded(*run, ms, why))
-        Wrong(ms, request + " for a run that had ended: " + why);
-    else if (run->requests > 0 && !(run->rebound && run->requests == 1))
-        Wrong(ms, request + ": one more for a sign-in that had its answer");
-    else
-    {
-        const bool identified = !user.empty() && SameText(computer, m_computer);
-        bool matches = false;
-        std::string expected;
-        for (const RandomWorldState& world : WorldsBetween(run->reported - std::min(run->reported, kJitterMs), ms))
-        {
-            expected += (expected.empty() ? "" : " or ") + Narrow(world.principal) + " mode " +
-                        std::to_string(ModeOf(world.methods)) + (Authorized(world) ? "" : " (not authorized)");
-            matches = matches || (UserOf(world.principal) == user && Authorized(world) &&
-                                  (!granted || ModeOf(world.methods) == mode));
-        }
-        if (!identified || !matches)
-            Wrong(ms, request + ", but the sign-in was " + expected + " on '" + m_computer + "'");
-    }
     ++run->requests;
     run->user = user;
     if (!granted && line.find("bound to another computer") != std::string::npos)
         run->refusedElsewhere = ms;
 }
 
+bool CAgentModel::Identifies(const Run& run, ULONGLONG ms, const std::string& user, const std::string& computer,
+                             int mode) const
+{
+    if (user.empty() || !SameText(computer, m_computer))
+        return false;
+    for (const RandomWorldState& world : WorldsBetween(run.reported - std::min(run.reported, kJitterMs), ms))
+    {
+        if (UserOf(world.principal) == user && Authorized(world) && (mode < 0 || ModeOf(world.methods) == mode))
+            return true;
+    }
+    return false;
+}
+
+std::string CAgentModel::Expected(const Run& run, ULONGLONG ms) const
+{
+    std::string expected;
+    for (const RandomWorldState& world : WorldsBetween(run.reported - std::min(run.reported, kJitterMs), ms))
+        expected += (expected.empty() ? "" : " or ") + Narrow(world.principal) + " mode " +
+                    std::to_string(ModeOf(world.methods)) + (Authorized(world) ? "" : " (not authorized)");
+    return expected;
+}
+
 void CAgentModel::OnBind(ULONGLONG ms, const std::string& computer)
 {
     const std::string request = "BindComputerName '" + computer + "'";
-    Run* run = RunAt(ms);
-    std::string why;
-    if (run == nullptr)
-        Wrong(ms, request + " with no sign-in reported before it");
-    else if (!run->unsound.empty())
-        Wrong(ms, request + " for a sign-in whose " + run->unsound);
-    else if (HasEnded(*run, ms, why))
-        Wrong(ms, request + " for a run that had ended: " + why);
-    else if (run->refusedElsewhere == 0 || run->rebound)
-        Wrong(ms, request + " without a refusal by a cart bound elsewhere before it");
-    else if (std::none_of(m_yes.begin(), m_yes.end(),
-                          [&](ULONGLONG yes) { return yes + kJitterMs >= run->refusedElsewhere && yes <= ms; }))
-        Wrong(ms, request + " without a Yes after the cart's refusal");
-    else if (run->user != "kiosk" || !SameText(computer, m_computer))
-        Wrong(ms, request + " for '" + run->user + "', who may not rebind, or for another computer");
+    Run* run = nullptr;
+    if (MaySend(ms, request, run))
+    {
+        const ULONGLONG refused = run->refusedElsewhere;
+        if (refused == 0 || run->rebound)
+            Wrong(ms, request + " without a refusal by a cart bound elsewhere before it");
+        else if (std::none_of(m_yes.begin(), m_yes.end(),
+                              [&](ULONGLONG yes) { return yes + kJitterMs >= refused && yes <= ms; }))
+            Wrong(ms, request + " without a Yes after the cart's refusal");
+        else if (run->user != "kiosk" || !SameText(computer, m_computer))
+            Wrong(ms, request + " for '" + run->user + "', who may not rebind, or for another computer");
+    }
     if (run != nullptr)
         run->rebound = true;
 }
 
 void CAgentModel::OnUnauthorized(ULONGLONG ms, const std::string& user)
 {
-    const std::string request = "UnauthorizedUser '" + user + "'";
-    Run* run = RunAt(ms);
+    Run* run = nullptr;
+    MaySend(ms, "UnauthorizedUser '" + user + "'", run);
+    if (run != nullptr)
+        ++run->requests;
+}
+
+bool CAgentModel::MaySend(ULONGLONG ms, const std::string& request, Run*& run)
+{
+    run = RunAt(ms);
     std::string why;
     if (run == nullptr)
         Wrong(ms, request + " with no sign-in reported before it");
@@ -320,8 +328,9 @@ void CAgentModel::OnUnauthorized(ULONGLONG ms, const std::string& user)
         Wrong(ms, request + " for a sign-in whose " + run->unsound);
     else if (HasEnded(*run, ms, why))
         Wrong(ms, request + " for a run that had ended: " + why);
-    if (run != nullptr)
-        ++run->requests;
+    else
+        return true;
+    return false;
 }
 
 void CAgentModel::EndRuns(ULONGLONG ms, const std::string& why)

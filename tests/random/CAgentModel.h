@@ -64,7 +64,14 @@ private:
     void OnBind(ULONGLONG ms, const std::string& computer);
     void OnUnauthorized(ULONGLONG ms, const std::string& user);
 
+    // Whether a request of the run heard at `ms` names a user that a world in force since its
+    // report identified and authorized, this computer, and (mode >= 0) that sign-in's mode.
+    bool Identifies(const Run& run, ULONGLONG ms, const std::string& user, const std::string& computer, int mode) const;
+    std::string Expected(const Run& run, ULONGLONG ms) const;
     void EndRuns(ULONGLONG ms, const std::string& why);
+    // Finds the run of a request heard at `ms`; TRUE when that run may still send, else the
+    // request is named as wrong.
+    bool MaySend(ULONGLONG ms, const std::string& request, Run*& run);
     // Whether the run had ended when the cart heard its request at `ms`; why in `why`.
     bool HasEnded(const Run& run, ULONGLONG ms, std::string& why) const;
     // The run a request heard at `ms` belongs to: the last one reported before it.

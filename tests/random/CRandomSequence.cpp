@@ -36,7 +36,9 @@ std::vector<RandomEvent> CRandomSequence::Make(uint64_t seed, size_t events)
     std::vector<RandomEvent> sequence;
     for (size_t i = 0; i < events; ++i)
     {
-        RandomEvent event = draw.Draw();
+        // Each sequence begins with what the product will do at its prompts, so that every
+        // kind of sign-in meets every order of the events after it.
+        RandomEvent event = i == 0 ? draw.DrawSignOn() : draw.Draw();
         event.gapMs = draw.Between(0, 4) == 0 ? 0 : draw.Between(10, 120);
         sequence.push_back(event);
     }
@@ -51,12 +53,12 @@ RandomEvent CRandomSequence::Draw()
     if (roll <= 220)
     {
         event.kind = RandomEventKind::Press;
-        event.value = Between(50, 600);
+        event.value = Between(50, 500);
     }
     else if (roll <= 300)
     {
         event.kind = RandomEventKind::Wait;
-        event.value = Between(200, 900);
+        event.value = Between(100, 600);
     }
     else if (roll <= 460)
         event = DrawSession();
@@ -127,7 +129,7 @@ RandomEvent CRandomSequence::DrawSession()
 RandomEvent CRandomSequence::DrawCart()
 {
     RandomEvent event;
-    const int roll = Between(1, 9);
+    const int roll = Between(1, 10);
     if (roll <= 2)
     {
         event.kind = m_cartPresent && roll == 1 ? RandomEventKind::CartRemoved : RandomEventKind::CartArrived;

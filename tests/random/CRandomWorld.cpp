@@ -9,7 +9,7 @@ constexpr DWORD kStepMs = 10000;
 constexpr DWORD kBoxPressMs = 1000;
 // The agent polls every 500 ms; a poll this recent shows it is polling.
 constexpr ULONGLONG kPollingMs = 900;
-constexpr ULONGLONG kSettledMs = 550;
+constexpr ULONGLONG kSettledMs = 300;
 const wchar_t kOtherComputer[] = L"OTHER-WS";
 
 std::string Narrow(const std::wstring& text)
@@ -243,8 +243,8 @@ bool CRandomWorld::IsIdle(ULONGLONG since)
 
 bool CRandomWorld::WaitForIdle(DWORD boundMs)
 {
-    // Idle for a whole poll period and a little more: a sign-in that starts on its own
-    // after the first poll (an automatic start) shows within it.
+    // Idle for a while after a poll the cart answered: a sign-in that a poll starts (100 ms
+    // after it) shows within that while.
     // Only polls seen from now on count: what was read before may be long past.
     Observe();
     const ULONGLONG start = GetTickCount64();
