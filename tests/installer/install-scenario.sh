@@ -66,6 +66,8 @@ reg_value() {  # <key> <value name>: the value's data, or nothing
 }
 key_exists() { timeout 30 wine reg query "$1" >/dev/null 2>&1; }
 shortcut() { find "$drive_c" -path '*Start Menu/Programs/Kelvo/*' -name '*.lnk' -print -quit 2>/dev/null; }
+# The programs' event sources: expect_event_sources, expect_no_event_sources.
+. "$(dirname "${BASH_SOURCE[0]}")/event-sources.sh"
 
 # What a working installation shows, whichever release it is.
 expect_installed() {
@@ -90,6 +92,7 @@ expect_installed() {
   [ -n "$lnk" ] || fail "no Start-menu shortcut"
   grep -qaF 'C:\Program Files\Kelvo\Cart\KelvoAgentConfig.exe' "$lnk" || fail "the shortcut does not start the editor"
   [ -d "$data_dir" ] || fail "the program-data folder of the configuration files is missing"
+  expect_event_sources
 
   [ "$(reg_value "$(uninstall_key "$product")" DisplayVersion)" = "$version" ] || fail "release $version is not the one registered"
 }
@@ -147,6 +150,7 @@ for key in "HKCR\\CLSID\\{8E02334E-BC54-43B4-87B3-5BA544D0D00A}" "HKCR\\CLSID\\{
   key_exists "$key" && fail "$key is left"
 done
 [ -z "$(shortcut)" ] || fail "the Start-menu shortcut is left: $(shortcut)"
+expect_no_event_sources
 expect_admin_files uninstall
 # The service's own log files (the administrator's configuration turned its log on) stay too.
 left=$(find "$drive_c/ProgramData/Kelvo" -type f ! -path "$data_dir/Logs/*" | sort | tr '\n' ' ')
