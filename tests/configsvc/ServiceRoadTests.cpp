@@ -223,6 +223,9 @@ TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeSayWhyAndTouchNoFile)
     const std::wstring drive = target.substr(0, 2);
     const std::wstring beside = m_folder + L"-beside.config";
     const std::wstring system = drive + L"\\windows\\system32\\KelvoProbe.exe.config";
+    // Left by a run of a service that wrote them (the prefix outlives a run).
+    DeleteFileW(beside.c_str());
+    DeleteFileW(system.c_str());
 
     const std::wstring nul(1, L'\0');
     const std::wstring refusedPath = L"SaveChanges refused the path '";
