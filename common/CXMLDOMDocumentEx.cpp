@@ -222,6 +222,13 @@ void CXMLDOMDocumentEx::Configure(IXMLDOMDocument* document)
             value.boolVal = setting.second ? VARIANT_TRUE : VARIANT_FALSE;
             document2->setProperty(name.Get(), value);
         }
+        // Configuration files nest a few elements deep; the walks over a document recurse
+        // once per level, so a parser that knows the property refuses deeper documents.
+        CBstrEx depthName(L"MaxElementDepth");
+        CVariantEx depth;
+        depth.vt = VT_I4;
+        depth.lVal = 64;
+        document2->setProperty(depthName.Get(), depth);
     }
 }
 
