@@ -198,7 +198,12 @@ CKelvoConfigSvcModule::Word CKelvoConfigSvcModule::FindWord(LPCWSTR commandLine)
 
 bool CKelvoConfigSvcModule::ParseCommandLine(LPCWSTR commandLine, HRESULT& result)
 {
-    switch (FindWord(commandLine))
+    const Word word = FindWord(commandLine);
+    // Without the texts an installed service is known by the name its registration recorded,
+    // so that registering and unregistering still take it away.
+    if (m_serviceName.IsEmpty())
+        m_serviceName = ReadLocalService(word == Word::RegServerPerUser || word == Word::UnregServerPerUser);
+    switch (word)
     {
     case Word::UnregServer:
         result = UnregisterServer(false);
@@ -245,9 +250,6 @@ HRESULT CKelvoConfigSvcModule::RegisterServer(bool perUser, bool service)
 
 HRESULT CKelvoConfigSvcModule::UnregisterServer(bool perUser)
 {
-    // Without the texts the service is known by the name its registration recorded.
-    if (m_serviceName.IsEmpty())
-        m_serviceName = ReadLocalService(perUser);
     HRESULT hr = UpdateClasses(perUser, false);
     if (SUCCEEDED(hr))
         hr = UnregisterAppId(perUser);
