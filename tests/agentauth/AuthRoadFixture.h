@@ -9,6 +9,20 @@
 constexpr DWORD kStepMs = 8000;      // bound of one step of a road
 constexpr DWORD kNothingMs = 1500;   // how long "nothing more happens" is watched
 
+// A road walked with retry configured or not.
+struct RetryCase
+{
+    const char* name;
+    bool retry;
+
+    static std::string Name(const ::testing::TestParamInfo<RetryCase>& info) { return info.param.name; }
+};
+
+inline void PrintTo(const RetryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class AuthRoad : public ::testing::Test
 {
 protected:

@@ -214,18 +214,7 @@ TEST_F(AuthRoad, LockEndsAccessAndStopsPollingUntilUnlock)
     EXPECT_EQ(ended, CartCount(L"drawer access ended"));
 }
 
-struct UnlockCase
-{
-    const char* name;
-    bool retry;
-};
-
-void PrintTo(const UnlockCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class AgentUnlock : public AuthRoad, public ::testing::WithParamInterface<UnlockCase> {};
+class AgentUnlock : public AuthRoad, public ::testing::WithParamInterface<RetryCase> {};
 
 // After an unlock the agent polls again; with retry configured it also starts a sign-in on
 // its own, without it only the drawer button does.
@@ -250,8 +239,8 @@ TEST_P(AgentUnlock, StartsASignInOnItsOwnOnlyWithRetry)
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, AgentUnlock,
-                         ::testing::Values(UnlockCase{"WithRetry", true}, UnlockCase{"WithoutRetry", false}),
-                         [](const ::testing::TestParamInfo<UnlockCase>& info) { return std::string(info.param.name); });
+                         ::testing::Values(RetryCase{"WithRetry", true}, RetryCase{"WithoutRetry", false}),
+                         RetryCase::Name);
 
 TEST_F(AuthRoad, FailingStartIsTriedAgainEvery500MsAtMostFiveTimes)
 {

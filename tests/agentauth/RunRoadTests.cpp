@@ -54,18 +54,7 @@ TEST_F(AuthRoad, WorkerRestartedWhileTheCartAnswersEndsTheRunAndTheNextPressSign
     EXPECT_TRUE(CartSees(Granted(L"nurse", 2))) << Transcript();
 }
 
-struct WatchCase
-{
-    const char* name;
-    bool retry;
-};
-
-void PrintTo(const WatchCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class LogonScreenWatch : public AuthRoad, public ::testing::WithParamInterface<WatchCase> {};
+class LogonScreenWatch : public AuthRoad, public ::testing::WithParamInterface<RetryCase> {};
 
 // The agent starts without its cart; the logon-screen watch keeps trying to connect it and
 // does when it comes. That connect polls like every other, and the switch that suppresses the
@@ -89,8 +78,8 @@ TEST_P(LogonScreenWatch, ConnectsTheCartLikeEveryConnectAndHonoursTheSwitch)
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, LogonScreenWatch,
-                         ::testing::Values(WatchCase{"RetryOff", false}, WatchCase{"RetryOnWithTheSwitch", true}),
-                         [](const ::testing::TestParamInfo<WatchCase>& info) { return std::string(info.param.name); });
+                         ::testing::Values(RetryCase{"RetryOff", false}, RetryCase{"RetryOnWithTheSwitch", true}),
+                         RetryCase::Name);
 
 // The product reports (nobody signed in) before its start has even returned, so the report
 // reaches the agent before the announcement of the prompt. The late announcement opens
