@@ -139,6 +139,7 @@ RandomEvent CRandomSequence::DrawCart()
     {
         event.kind = RandomEventKind::CartLate;
         event.value = Between(0, 3000);
+        event.drawerAccessOnly = Between(0, 1) == 1;
     }
     else if (roll == 4)
         event.kind = RandomEventKind::CartSilent;

@@ -10,6 +10,10 @@ constexpr DWORD kBoxPressMs = 1000;
 // The agent polls every 500 ms; a poll this recent shows it is polling.
 constexpr ULONGLONG kPollingMs = 900;
 constexpr ULONGLONG kSettledMs = 300;
+// The agent ends a prompt the product never answers 5 s after its time-out; then it polls.
+constexpr DWORD kRunEndMarginMs = 8000;
+// How long after its notice the agent has surely read its configuration.
+constexpr ULONGLONG kConfigReadMs = 300;
 const wchar_t kOtherComputer[] = L"OTHER-WS";
 
 std::string Narrow(const std::wstring& text)
@@ -108,9 +112,37 @@ void CRandomWorld::ConfigureSignOn(const RandomEvent& event)
                             L"ReportAfterClose=" + std::to_wstring(s.reportAfterClose ? 1 : 0)});
 }
 
+bool CRandomWorld::ReadsConfiguration(RandomEventKind kind)
+{
+    return kind == RandomEventKind::Unlock || kind == RandomEventKind::RemoteConnect ||
+           kind == RandomEventKind::Reload || kind == RandomEventKind::Restart;
+}
+
+bool CRandomWorld::Reload(const RandomEvent& event)
+{
+    // An administrator saves; the file is replaced, not rewritten, but for a moment it has no
+    // name. The agent reads it right after an unlock or the previous save's notice, and a read
+    // at that moment finds no file: a save is made only once that read is done, as a person's
+    // saves are.
+    const ULONGLONG since = GetTickCount64() - m_configRead;
+    if (since < kConfigReadMs)
+        Sleep(static_cast<DWORD>(kConfigReadMs - since));
+    const RandomWorldState before = m_state;
+    m_state.groups = event.groups;
+    m_state.preAuthorized = event.preAuthorized;
+    m_state.retry = event.retry;
+    if (m_road.WriteConfig(Options()) && m_road.Agent().Post(WM_AGENT_RELOAD_SETTINGS))
+        return true;
+    // A save the file refused (the agent held it open) changed nothing.
+    m_state = before;
+    return false;
+}
+
 void CRandomWorld::Perform(const RandomEvent& event)
 {
     using Session = RandomWorldState::Session;
+    // What the product and the cart did so far happened in the world as it was.
+    Observe();
     CAgentProcess& agent = m_road.Agent();
     CCartSimProcess& cart = m_road.Cart();
     const ULONGLONG ms = m_timeline.Now();
@@ -161,7 +193,8 @@ void CRandomWorld::Perform(const RandomEvent& event)
         agent.SendDeviceArrival(cart.GetDevicePath());
         break;
     case RandomEventKind::CartLate:
-        took = cart.Command(("fault late " + std::to_string(event.value)).c_str()) == L"ok";
+        took = cart.Command(("fault late " + std::to_string(event.value) + (event.drawerAccessOnly ? " for 69" : ""))
+                                .c_str()) == L"ok";
         m_state.cartDelayMs = event.value;
         break;
     case RandomEventKind::CartSilent:
@@ -195,12 +228,7 @@ void CRandomWorld::Perform(const RandomEvent& event)
         took = box != nullptr && GetDlgItem(box, event.value) != nullptr && m_road.Boxes().Press(event.value, kBoxPressMs);
         break;
     }
-    case RandomEventKind::Reload:
-        m_state.groups = event.groups;
-        m_state.preAuthorized = event.preAuthorized;
-        m_state.retry = event.retry;
-        took = m_road.WriteConfig(Options()) && agent.Post(WM_AGENT_RELOAD_SETTINGS);
-        break;
+    case RandomEventKind::Reload: took = Reload(event); break;
     case RandomEventKind::Restart:
         // The new agent believes its session active, as an agent started in it is.
         took = m_road.RestartAgent(event.skipFirstAutoStart, m_state.cartPresent ? 1 : 0);
@@ -208,6 +236,8 @@ void CRandomWorld::Perform(const RandomEvent& event)
         m_state.session = Session::Active;
         break;
     }
+    if (ReadsConfiguration(event.kind))
+        m_configRead = GetTickCount64();
     m_timeline.AddTester(done, m_state, took, ms);
 }
 
@@ -217,7 +247,8 @@ void CRandomWorld::Observe()
     {
         if (line.rfind("Auth 8", 0) == 0)
         {
-            m_promptOpen = true;
+            // A start the product refused opened no prompt.
+            m_promptOpen = m_state.startResult == 0;
             ++m_prompts;
         }
         else if (line == "Auth 9" || line == "Auth 11")
@@ -295,7 +326,8 @@ bool CRandomWorld::Normalise(std::string& why)
     // A user of the group at the product and the standard configuration, before the session
     // comes back: an unlock reads the configuration again.
     Perform(Standard(RandomEventKind::SignOn));
-    if (m_state.groups != L"Cart Users" || m_state.preAuthorized || m_state.retry)
+    for (int attempt = 0; attempt < 3 && (m_state.groups != L"Cart Users" || m_state.preAuthorized || m_state.retry);
+         ++attempt)
         Perform(Standard(RandomEventKind::Reload));
     // The session back, as Windows brings it back.
     switch (m_state.session)
@@ -310,7 +342,7 @@ bool CRandomWorld::Normalise(std::string& why)
     }
 
     // Every run ends by itself within the prompt time-out; boxes are answered as they come.
-    if (WaitForIdle(kPromptTimeoutSeconds * 1000 + 5000))
+    if (WaitForIdle(kPromptTimeoutSeconds * 1000 + kRunEndMarginMs))
         return true;
     Observe();
     why = m_promptOpen ? "a prompt stayed open" : "the agent did not come back to polling";
@@ -373,6 +405,6 @@ KelvoProcessFigures CRandomWorld::Measure() const
     KelvoProcessFigures figures;
     CKernelHandleEx agent(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, m_state.agentProcessId));
     if (agent)
-        figures = CProcessFigures::Read(agent.Get());
+        figures = CProcessFigures::ReadSettled(agent.Get());
     return figures;
 }

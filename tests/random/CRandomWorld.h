@@ -23,7 +23,7 @@
 class CRandomWorld
 {
 public:
-    static constexpr int kPromptTimeoutSeconds = 3;
+    static constexpr int kPromptTimeoutSeconds = 2;
 
     CRandomWorld();
     ~CRandomWorld();
@@ -56,6 +56,9 @@ private:
     bool WaitForIdle(DWORD boundMs);
     bool AnswerAnyBox();
     void ConfigureSignOn(const RandomEvent& event);
+    bool Reload(const RandomEvent& event);
+    // Events after which the agent reads its configuration file.
+    static bool ReadsConfiguration(RandomEventKind kind);
     AgentRoadOptions Options() const;
     static RandomEvent Standard(RandomEventKind kind);
 
@@ -67,4 +70,5 @@ private:
     bool m_promptOpen = false;
     size_t m_prompts = 0;
     ULONGLONG m_lastPoll = 0;
+    ULONGLONG m_configRead = 0;
 };

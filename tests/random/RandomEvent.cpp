@@ -49,7 +49,9 @@ std::string RandomEvent::Describe() const
     case RandomEventKind::RemoteConnect: snprintf(text, sizeof(text), "remote connect"); break;
     case RandomEventKind::CartRemoved: snprintf(text, sizeof(text), "cart unplugged"); break;
     case RandomEventKind::CartArrived: snprintf(text, sizeof(text), "cart arrives"); break;
-    case RandomEventKind::CartLate: snprintf(text, sizeof(text), "cart answers %d ms late", value); break;
+    case RandomEventKind::CartLate:
+        snprintf(text, sizeof(text), "cart answers %s%d ms late", drawerAccessOnly ? "drawer access " : "", value);
+        break;
     case RandomEventKind::CartSilent: snprintf(text, sizeof(text), "cart stops answering"); break;
     case RandomEventKind::CartNormal: snprintf(text, sizeof(text), "cart answers at once"); break;
     case RandomEventKind::CartRefuses: snprintf(text, sizeof(text), "cart refuses drawer access"); break;

@@ -17,7 +17,7 @@ enum class RandomEventKind
     RemoteConnect,
     CartRemoved,         // the cart is unplugged; Windows tells the agent
     CartArrived,         // the cart is plugged in (or arrives again while present); Windows tells the agent
-    CartLate,            // the cart answers every exchange `value` ms late from now on
+    CartLate,            // the cart answers every exchange (or only drawer access) `value` ms late from now on
     CartSilent,          // the cart takes requests and never answers
     CartNormal,          // the cart answers at once again
     CartRefuses,         // the cart refuses every drawer access
@@ -51,6 +51,7 @@ struct RandomEvent
     RandomEventKind kind = RandomEventKind::Wait;
     int value = 0;               // ms, or a button ID
     int gapMs = 0;               // the pause before the event
+    bool drawerAccessOnly = false;  // CartLate: only the AuthDrawerAccess exchanges
     // SignOn
     SignOnKind signOn = SignOnKind::InGroup;
     int delayMs = 200;           // how long the prompt stays open before it reports

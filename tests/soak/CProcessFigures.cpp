@@ -1,6 +1,7 @@
 #include "tests/soak/CProcessFigures.h"
 #include "common/CUniqueAnyEx.h"
 #include <tlhelp32.h>
+#include <algorithm>
 #include <vector>
 
 namespace
@@ -70,6 +71,22 @@ KelvoProcessFigures CProcessFigures::Read(HANDLE process)
     figures.userObjects = user || gdi ? user : CountWindows(processId);
     figures.gdiObjects = user || gdi ? gdi : -1;
     return figures;
+}
+
+KelvoProcessFigures CProcessFigures::ReadSettled(HANDLE process, int readings, DWORD apartMs)
+{
+    KelvoProcessFigures least = Read(process);
+    for (int i = 1; i < readings; ++i)
+    {
+        Sleep(apartMs);
+        const KelvoProcessFigures now = Read(process);
+        least.handles = std::min(least.handles, now.handles);
+        least.privateMb = std::min(least.privateMb, now.privateMb);
+        least.threads = std::min(least.threads, now.threads);
+        least.userObjects = std::min(least.userObjects, now.userObjects);
+        least.gdiObjects = std::min(least.gdiObjects, now.gdiObjects);
+    }
+    return least;
 }
 
 int CProcessFigures::CountHandles(DWORD processId)

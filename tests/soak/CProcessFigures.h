@@ -25,6 +25,10 @@ class CProcessFigures
 public:
     // All figures of the process, which must be open with PROCESS_QUERY_INFORMATION.
     static KelvoProcessFigures Read(HANDLE process);
+    // The least of each figure over a few readings a short while apart: what the process
+    // holds for good, without the handle of an exchange or the thread of a report that is
+    // just passing.
+    static KelvoProcessFigures ReadSettled(HANDLE process, int readings = 5, DWORD apartMs = 60);
 
     // Rows of the system handle table that belong to the process; -1 when the table cannot be read.
     static int CountHandles(DWORD processId);

@@ -120,7 +120,7 @@ KelvoProcessFigures CSoakRun::Measure(int cycle)
     CKernelHandleEx agent(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
                                       m_road.Agent().GetProcessId()));
     if (agent)
-        figures = CProcessFigures::Read(agent.Get());
+        figures = CProcessFigures::ReadSettled(agent.Get());
     const std::string gdi = figures.gdiObjects < 0 ? std::string("not readable here") : std::to_string(figures.gdiObjects);
     m_say(Format("   after cycle %d: handles %d, committed private %.2f MB, threads %d, USER objects %d, GDI objects %s",
                  cycle, figures.handles, figures.privateMb, figures.threads, figures.userObjects, gdi.c_str()));
