@@ -4,7 +4,8 @@
 // (CAgentModel over the time line), no stuck run (CRandomWorld's idle wait and press), and,
 // at the end, nothing grown: for every agent that served more than ten sequences, its
 // handles, committed private memory and threads after its last are within the soak's
-// margins of their values after its tenth. A failing sequence is printed with its seed and
+// margins of their values after its tenth (read after every tenth and after the run's last
+// sequence). A failing sequence is printed with its seed and
 // its events; "--random 1 --seed <its seed>" plays it alone. The last line is:
 //   random: N sequences, E events, seed S; wrong grants W; stuck runs K; growth G
 #include "tests/random/CAgentModel.h"
@@ -31,12 +32,13 @@ private:
     struct AgentFigures
     {
         int sequences = 0;
+        int measured = 0;   // the sequence after which `last` was read
         KelvoProcessFigures tenth;
         KelvoProcessFigures last;
     };
 
     void PlaySequence(size_t index, uint64_t seed);
-    void Record(DWORD agent, const KelvoProcessFigures& figures);
+    void Record(DWORD agent);
     // The last entries of a sequence's time line, for a person to see where it stuck.
     void SayTail(const std::vector<TimelineEntry>& timeline);
     void JudgeGrowth();
@@ -46,12 +48,18 @@ private:
     std::unique_ptr<CAgentModel> m_model;
     uint64_t m_seed = 0;
     size_t m_sequences = 0;
+    size_t m_planned = 0;
     size_t m_events = 0;
     int m_wrong = 0;
     int m_stuck = 0;
     int m_growth = 0;
     std::vector<uint64_t> m_failedSeeds;
     std::map<DWORD, AgentFigures> m_figures;
+    ULONGLONG m_eventsMs = 0;
+    ULONGLONG m_normaliseMs = 0;
+    ULONGLONG m_checkMs = 0;
+    ULONGLONG m_modelMs = 0;
+    ULONGLONG m_measureMs = 0;
 };
 
 // --random [N] [--seed S]: N sequences (default 1000); 0 when nothing was found.

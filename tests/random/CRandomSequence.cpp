@@ -39,7 +39,7 @@ std::vector<RandomEvent> CRandomSequence::Make(uint64_t seed, size_t events)
         // Each sequence begins with what the product will do at its prompts, so that every
         // kind of sign-in meets every order of the events after it.
         RandomEvent event = i == 0 ? draw.DrawSignOn() : draw.Draw();
-        event.gapMs = draw.Between(0, 4) == 0 ? 0 : draw.Between(10, 120);
+        event.gapMs = draw.Between(0, 4) == 0 ? 0 : draw.Between(10, 90);
         sequence.push_back(event);
     }
     return sequence;
@@ -53,12 +53,12 @@ RandomEvent CRandomSequence::Draw()
     if (roll <= 220)
     {
         event.kind = RandomEventKind::Press;
-        event.value = Between(50, 500);
+        event.value = Between(50, 450);
     }
     else if (roll <= 300)
     {
         event.kind = RandomEventKind::Wait;
-        event.value = Between(100, 600);
+        event.value = Between(100, 500);
     }
     else if (roll <= 460)
         event = DrawSession();

@@ -95,8 +95,9 @@ int CProcessFigures::CountHandles(DWORD processId)
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     if (query == nullptr)
         return -1;
-    // The table grows between two calls as other processes open handles: ask again with room to spare.
-    std::vector<BYTE> buffer(256 * 1024);
+    // The table grows between two calls as other processes open handles: ask again with room
+    // to spare, and start the next count with the size this one needed.
+    static thread_local std::vector<BYTE> buffer(256 * 1024);
     LONG status = kStatusInfoLengthMismatch;
     for (int attempt = 0; attempt < 8 && status == kStatusInfoLengthMismatch; ++attempt)
     {
