@@ -233,6 +233,18 @@ KELVO_BEGIN_MESSAGE_MAP(CModalProbe, CDerivedTestDlg)
     KELVO_MESSAGE(WM_DESTROY, &CModalProbe::OnDestroy)
 KELVO_END_MESSAGE_MAP()
 
+// Whether another process's window holds the foreground: its focus takes the activation
+// from every window of this thread (other tests run beside this one), so where activation
+// lands cannot be seen then.
+bool ForegroundIsElsewhere()
+{
+    DWORD process = 0;
+    const HWND foreground = GetForegroundWindow();
+    if (foreground)
+        GetWindowThreadProcessId(foreground, &process);
+    return foreground && process != GetCurrentProcessId();
+}
+
 class ModalRun : public DialogFramework, public ::testing::WithParamInterface<ParentKind>
 {
 protected:
@@ -267,7 +279,10 @@ TEST_P(ModalRun, DisablesTheTopLevelOwnerAndEndDialogGivesItBackAtOnce)
     }
     EXPECT_FALSE(modal.visibleAfterEnd);
     EXPECT_TRUE(modal.ownerEnabledAfterEnd);
-    EXPECT_EQ(m_owner.GetSafeHwnd(), modal.activeAfterEnd);
+    if (!ForegroundIsElsewhere())
+    {
+        EXPECT_EQ(m_owner.GetSafeHwnd(), modal.activeAfterEnd);
+    }
     EXPECT_TRUE(IsWindowEnabled(m_owner));
     EXPECT_TRUE(IsWindowEnabled(m_parent));
     EXPECT_EQ(modal.GetSafeHwnd(), nullptr);
@@ -281,7 +296,10 @@ TEST_P(ModalRun, DestroyedInsteadOfEndedGivesTheOwnerBackBeforeItGoes)
     modal.DoModal();
     EXPECT_FALSE(modal.ownerEnabledWhileRunning);
     EXPECT_TRUE(modal.ownerEnabledAtDestroy) << "the owner was still disabled while the dialog went";
-    EXPECT_EQ(m_owner.GetSafeHwnd(), GetActiveWindow());
+    if (!ForegroundIsElsewhere())
+    {
+        EXPECT_EQ(m_owner.GetSafeHwnd(), GetActiveWindow());
+    }
     EXPECT_TRUE(IsWindowEnabled(m_owner));
 }
 
