@@ -2,7 +2,7 @@
 #include "common/CErrorEx.h"
 #include "common/CResourceLoader.h"
 #include "common/CUtilLogging.h"
-#include <vector>
+#include "common/ui/CThreadCbtWatch.h"
 
 namespace
 {
@@ -55,65 +55,23 @@ BOOL CDialogEx::Create(UINT templateId, HWND parent)
     return window != nullptr;
 }
 
-// Watches this thread's modal runs for a dialog destroyed instead of ended: a thread hook
-// sees the destruction before the system hides the window and moves the activation
-// elsewhere, and gives the run's owner back first, so that the owner is activated.
-class CDialogEx::CModalRunWatch
+// Watches a modal run for its dialog being destroyed instead of ended: the hook sees the
+// destruction before the system hides the window and moves the activation elsewhere, and
+// the run's owner is given back first, so that the owner is activated.
+class CDialogEx::CModalRunWatch : public CThreadCbtWatch
 {
 public:
-    explicit CModalRunWatch(CDialogEx& dialog) : m_dialog(dialog)
-    {
-        Runs().push_back(this);
-        if (!t_hook)
-            t_hook = SetWindowsHookExW(WH_CBT, &CbtProc, nullptr, GetCurrentThreadId());
-    }
-    ~CModalRunWatch()
-    {
-        auto& runs = Runs();
-        for (auto it = runs.begin(); it != runs.end(); ++it)
-        {
-            if (*it == this)
-            {
-                runs.erase(it);
-                break;
-            }
-        }
-        if (runs.empty() && t_hook)
-        {
-            UnhookWindowsHookEx(t_hook);
-            t_hook = nullptr;
-        }
-    }
-    CModalRunWatch(const CModalRunWatch&) = delete;
-    CModalRunWatch& operator=(const CModalRunWatch&) = delete;
+    explicit CModalRunWatch(CDialogEx& dialog) : m_dialog(dialog) {}
 
 private:
-    static std::vector<CModalRunWatch*>& Runs()
+    void OnCbt(int code, WPARAM wParam, LPARAM) override
     {
-        static thread_local std::vector<CModalRunWatch*> runs;
-        return runs;
+        if (code == HCBT_DESTROYWND && m_dialog.m_hWnd == reinterpret_cast<HWND>(wParam))
+            m_dialog.GiveOwnerBack();
     }
 
-    static LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam)
-    {
-        if (code == HCBT_DESTROYWND)
-        {
-            // A copy: enabling the owner sends messages that may start or end other runs.
-            const std::vector<CModalRunWatch*> runs = Runs();
-            for (CModalRunWatch* run : runs)
-            {
-                if (run->m_dialog.m_hWnd == reinterpret_cast<HWND>(wParam))
-                    run->m_dialog.GiveOwnerBack();
-            }
-        }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-
-    static thread_local HHOOK t_hook;
     CDialogEx& m_dialog;
 };
-
-thread_local HHOOK CDialogEx::CModalRunWatch::t_hook = nullptr;
 
 INT_PTR CDialogEx::DoModal()
 {
