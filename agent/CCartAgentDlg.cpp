@@ -56,7 +56,6 @@ KELVO_BEGIN_MESSAGE_MAP(CCartAgentDlg, CUtilDialogEx<CDialogEx>)
     KELVO_MESSAGE(WM_AGENT_AUTH_STARTED, &CCartAgentDlg::OnAuthStarted)
     KELVO_MESSAGE(WM_AGENT_AUTH_RESULT, &CCartAgentDlg::OnAuthResult)
     KELVO_MESSAGE(WM_AGENT_AUTHORIZE, &CCartAgentDlg::OnAuthorize)
-    KELVO_MESSAGE(WM_AGENT_AUTH_DONE, &CCartAgentDlg::OnAuthDone)
 KELVO_END_MESSAGE_MAP()
 
 CCartAgentDlg::CCartAgentDlg() : CUtilDialogEx<CDialogEx>(IDD_AGENT, nullptr)
@@ -152,12 +151,11 @@ void CCartAgentDlg::ReadSettings(CConfiguration& config)
     m_settings.endAccessOnLockAndExit = config.GetBool(IDS_CFG_END_ACCESS_ON_LOCK) != FALSE;
     m_settings.retryAuthStart = config.GetBool(IDS_CFG_RETRY_AUTH_START) != FALSE;
     if (m_settings.retryAuthStart)
-        m_signOn.m_nAuthRetries = 5;
+        m_nAuthRetries = 5;
     // Only a time-out the prompt can show replaces the current one.
     const long timeout = config.GetNumber(IDS_CFG_PROMPT_TIMEOUT, 0);
     if (timeout >= 1 && timeout <= 99)
         m_settings.promptTimeoutSeconds = static_cast<int>(timeout);
-    m_signOn.m_nPromptTimeout = m_settings.promptTimeoutSeconds;
     config.GetValue(IDS_CFG_START_AUTH_ITEM_TEXT, m_settings.startAuthItemText);
     config.GetValue(IDS_CFG_END_ACCESS_ITEM_TEXT, m_settings.endAccessItemText);
     m_settings.logLevel = static_cast<int>(config.GetNumber(IDS_CFG_LOG_LEVEL, 0));
@@ -203,13 +201,14 @@ void CCartAgentDlg::SetConnected(bool connected)
     {
         tipId = IDS_AGENT_TIP_DISCONNECTED;
         iconId = dark ? IDI_AGENT_DISCONNECTED_DARK : IDI_AGENT_DISCONNECTED_LIGHT;
-        // Without a cart nobody stays signed in.
-        m_signOn.ResetForDisconnect();
     }
     m_notifyIconHandle.Reset(LoadResourceIcon(iconId, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)));
     m_notifyIcon.Update(m_hWnd, 0, WM_AGENT_NOTIFY_ICON, m_notifyIconHandle.Get(), Resources().LoadText(tipId));
 
     m_bCartConnected = connected;
+    // Without a cart nobody stays signed in; the cart is not polled again meanwhile.
+    if (!connected)
+        EndRun(KelvoRunEnd::CartDisconnected);
     RefreshStateFields();
 }
 
@@ -277,8 +276,8 @@ CMenuEx CCartAgentDlg::BuildNotifyMenu()
         return menu;
     const CStringEx exitText = Resources().LoadText(IDS_AGENT_MENU_EXIT);
 
-    // While a user authenticates or is signed in, only the exit item (when offered).
-    if (m_signOn.m_bAuthenticating || m_signOn.m_bUserSignedIn)
+    // While a sign-in runs, only the exit item (when offered).
+    if (m_run.IsActive())
     {
         if (!m_settings.showExitItem)
             return CMenuEx();
@@ -316,7 +315,7 @@ CMenuEx CCartAgentDlg::BuildNotifyMenu()
 
 bool CCartAgentDlg::OnNotifyIcon(UINT mouseMessage)
 {
-    if (m_signOn.m_bAuthenticating || m_signOn.m_bUserSignedIn)
+    if (m_run.IsActive())
         return mouseMessage == WM_RBUTTONDOWN && m_settings.showExitItem;
 
     switch (mouseMessage)
@@ -353,12 +352,12 @@ void CCartAgentDlg::ShowNotifyMenu()
     PostMessage(WM_NULL);
 }
 
-void CCartAgentDlg::StopWorkerAndEndSignOn()
+void CCartAgentDlg::StopWorkerAndEndRun(KelvoRunEnd reason)
 {
     if (m_spThread && m_spThread->IsRunning())
         m_spThread->Stop();
     m_spThread = nullptr;
-    m_signOn.EndSignOnSession(2);
+    EndRun(reason);
 }
 
 void CCartAgentDlg::ExitAgent()
@@ -369,7 +368,7 @@ void CCartAgentDlg::ExitAgent()
     KillTimer(KELVO_TIMER_AUTH_START);
     KillTimer(KELVO_TIMER_LOGON_SCREEN);
     KillTimer(KELVO_TIMER_CONNECT_CART);
-    StopWorkerAndEndSignOn();
+    StopWorkerAndEndRun(KelvoRunEnd::AgentExit);
     m_notifyIcon.Delete();
     m_notifyIconHandle.Reset();
     // The worker is gone: access ends with a transport of its own.
@@ -434,6 +433,9 @@ LRESULT CCartAgentDlg::OnTimer(WPARAM id, LPARAM, BOOL&)
     case KELVO_TIMER_LOGON_SCREEN:
         OnLogonScreenTimer();
         break;
+    case KELVO_TIMER_PROMPT_ANSWER:
+        OnPromptAnswerTimer();
+        break;
     default:
         break;
     }
@@ -466,9 +468,8 @@ LRESULT CCartAgentDlg::OnStartAuthCommand(WPARAM, LPARAM, BOOL&)
 {
     if (!IsCartReady())
         return 0;
-    // A user's own start replaces every automatic one.
-    if (m_signOn.StartAuthentication(TRUE) == S_OK)
-        ClearAutoStart();
+    // A user's own start replaces every automatic one (the start clears them).
+    BeginRun(TRUE);
     return 0;
 }
 
@@ -495,7 +496,7 @@ LRESULT CCartAgentDlg::OnQueryEndSession(WPARAM, LPARAM, BOOL&)
 {
     // Windows is ending the session: let the cart go now, while the process still may.
     m_bEnding = true;
-    StopWorkerAndEndSignOn();
+    StopWorkerAndEndRun(KelvoRunEnd::SessionEnding);
     if (m_settings.endAccessOnLockAndExit && !m_bIsRemote)
         EndAccess(false, false);
     return TRUE;

@@ -1,4 +1,5 @@
 #pragma once
+#include "agent/CKelvoSignInRun.h"
 #include "agent/CKelvoSignOnClient.h"
 #include "agent/KelvoAgentMessages.h"
 #include "cartlink/CCartUSBCommThread.h"
@@ -52,7 +53,7 @@ public:
     virtual bool PostToAgentThread(UINT message, _CObjectExPtr<CObjectEx> object);
 
     // From the command line: do not start an authentication on its own after the first connect.
-    void SetSkipNextAuthStart(bool skip) { m_signOn.m_bSkipNextAuthStart = skip; }
+    void SetSkipNextAuthStart(bool skip) { m_bSkipNextAuthStart = skip; }
     // Asks the worker thread to poll the cart every 500 ms, or to stop polling.
     void StartPolling();
     void StopPolling();
@@ -91,8 +92,8 @@ protected:
     void AllowMessagesFromOtherProcesses();
     // Opens the Citrix channel to the endpoint and pings it (remote sessions only).
     void OpenChannelAndPing();
-    // Stops and releases the worker thread; a running authentication ends with code 2.
-    void StopWorkerAndEndSignOn();
+    // Stops and releases the worker thread, and ends the sign-in run for the reason.
+    void StopWorkerAndEndRun(KelvoRunEnd reason);
     void ShowNotifyMenu();
     // The cart's icon and tooltip for the state on this taskbar.
     static bool IsTaskbarDark();
@@ -117,11 +118,11 @@ protected:
     LRESULT OnReloadSettings(WPARAM, LPARAM, BOOL&);
     LRESULT OnDestroy(WPARAM, LPARAM, BOOL& handled);
 
-    // Authorization (CCartAgentDlgAuth.cpp).
-    LRESULT OnAuthStarted(WPARAM, LPARAM, BOOL&);
-    LRESULT OnAuthResult(WPARAM result, LPARAM, BOOL&);
-    LRESULT OnAuthorize(WPARAM, LPARAM, BOOL&);
-    LRESULT OnAuthDone(WPARAM code, LPARAM, BOOL&);
+    // Authorization (CCartAgentDlgAuth.cpp). Each message carries the number of its
+    // sign-in run in lParam.
+    LRESULT OnAuthStarted(WPARAM, LPARAM run, BOOL&);
+    LRESULT OnAuthResult(WPARAM result, LPARAM run, BOOL&);
+    LRESULT OnAuthorize(WPARAM, LPARAM run, BOOL&);
 
     // Session and cart presence (CKelvoAgentDlgPresence.cpp).
     LRESULT OnSessionChange(WPARAM event, LPARAM sessionId, BOOL&);
@@ -130,24 +131,40 @@ protected:
     void OnAuthStartTimer();
     // Timer 15 after the connect attempt: watches for the logon screen.
     void OnLogonScreenTimer();
-    // Arms timer 14 after a button press or for an automatic start.
-    void ArmAuthStart();
+    // Timer 16: the product never reported on the prompt of the current run.
+    void OnPromptAnswerTimer();
+    // Arms timer 14 after a button press (`pressed`) or for an automatic start.
+    void ArmAuthStart(bool pressed);
     // True when the logon screen is up and no disconnected session holds a user.
     virtual bool IsLogonScreenShown();
 
-    // --- Authorization runs (agent-auth) ---
-    // Ends the current run with an end code: posts WM_AGENT_AUTH_DONE.
-    void EndRun(DWORD code);
-    // True while sign-in number `signIn` is still the current one and the session is present:
-    // a run that waited in a message box goes on only then.
-    bool IsSameSignIn(ULONG signIn) const;
+    // --- Sign-in runs (CCartAgentDlgAuth.cpp) ---
+    // The one start of a run: the product's prompt for a new run number. S_OK when the
+    // prompt is up or a run is active already; otherwise the product's failure.
+    HRESULT BeginRun(BOOL showMessages);
+    // The one end of a run, for the reason, which is logged: the cart hears that an open
+    // prompt is over, the product's side ends, and the cart is polled again. Nothing
+    // happens when no run is active.
+    void EndRun(KelvoRunEnd reason);
+    // Logs and drops a message of a run that is no longer current or not at the stage
+    // that expects it.
+    void DropStale(UINT message, ULONG run);
+    // Tells the cart that the prompt of run `run` opened (0x80) or is over (0x01); the
+    // base has no cart.
+    virtual void SendPromptStatus(ULONG run, BYTE status);
     // Reads who signed in and how, then posts WM_AGENT_AUTHORIZE; throws on failure.
-    void IdentifyUser();
+    void IdentifyUser(ULONG run);
     // Drops a pending automatic start: timers 14 and 15, the skip, watch and pending flags
     // and the retries.
     void ClearAutoStart();
-    ULONG m_nSignIn = 0;    // counts the sign-ins of this agent
-    // --- end agent-auth ---
+
+    // The current sign-in run, or the last one.
+    CKelvoSignInRun m_run;
+    // Start bookkeeping of the session logic, cleared by every start of a run.
+    bool m_bSkipNextAuthStart = false;   // the switch that skips the first automatic start
+    bool m_bAutoStartPending = true;     // the next cart status may start a sign-in by itself
+    int m_nAuthRetries = 0;              // automatic starts left
+    // --- end sign-in runs ---
 
     // Session state.
     bool m_bCartConnected = false;
@@ -157,8 +174,7 @@ protected:
     bool m_bIsRemote = false;
     bool m_bEnding = false;
     bool m_bExited = false;         // the exit ran; the window only waits for its loop to end
-    // The sign-on product and the user's session state (authenticating, signed in, user,
-    // domain, method flags, start bookkeeping, prompt time-out).
+    // The sign-on product.
     CKelvoSignOnClient m_signOn;
 
     Settings m_settings;

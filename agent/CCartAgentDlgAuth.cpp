@@ -1,9 +1,11 @@
 // The agent window's authorization handlers that need no cart: the hand-off of work to the
-// worker thread and its polling, the sign-in's result, who signed in and how, and the end
-// of a run.
+// worker thread and its polling, the one start and the one end of a sign-in run, the
+// product's report and who signed in and how.
 #include "agent/CCartAgentDlg.h"
 #include "agent/CKelvoAuthRules.h"
+#include "cartlink/KelvoCartCommand.h"
 #include "common/CErrorEx.h"
+#include "common/CResourceLoader.h"
 #include "common/CUtilLogging.h"
 #include "resources/KVIdsAgentAuth.h"
 #include <vector>
@@ -11,6 +13,8 @@
 namespace
 {
 constexpr DWORD kPollPeriodMs = 500;
+// How long after the prompt's own time-out a report that never came ends the run.
+constexpr UINT kPromptAnswerMarginMs = 5000;
 }
 
 bool CCartAgentDlg::PostToAgentThread(UINT message, _CObjectExPtr<CObjectEx> object)
@@ -38,58 +42,129 @@ void CCartAgentDlg::StopPolling()
         m_spThread->SetPeriodicMessage(reinterpret_cast<WPARAM>(m_hWnd), 0);
 }
 
-void CCartAgentDlg::EndRun(DWORD code)
+HRESULT CCartAgentDlg::BeginRun(BOOL showMessages)
 {
-    PostMessage(WM_AGENT_AUTH_DONE, code);
+    // One run at a time.
+    if (m_run.IsActive())
+        return S_OK;
+    const ULONG run = m_run.NextNumber();
+    const int timeoutSeconds = m_settings.promptTimeoutSeconds;
+    const HRESULT hr = m_signOn.StartPrompt(run, timeoutSeconds, showMessages);
+    if (FAILED(hr))
+        return hr;
+
+    m_run.Begin(run);
+    CUtilLogging::Instance().LogRes(4, IDS_RUN_STARTED, static_cast<unsigned>(run));
+    // The prompt is up: no automatic start is pending any more.
+    ClearAutoStart();
+    // A product that never reports must not hold the run open: the prompt ends a while
+    // after its own time-out.
+    SetTimer(KELVO_TIMER_PROMPT_ANSWER, static_cast<UINT>(timeoutSeconds) * 1000 + kPromptAnswerMarginMs);
+    PostMessage(WM_AGENT_AUTH_STARTED, 0, static_cast<LPARAM>(run));
+    return hr;
 }
 
-bool CCartAgentDlg::IsSameSignIn(ULONG signIn) const
+void CCartAgentDlg::EndRun(KelvoRunEnd reason)
 {
-    return m_signOn.m_bUserSignedIn && signIn == m_nSignIn && !m_bSessionAway;
+    if (!m_run.IsActive())
+        return;
+    const ULONG run = m_run.GetNumber();
+    const bool promptOpen = m_run.GetStage() == CKelvoSignInRun::Stage::Prompt;
+    const bool signedIn = m_run.IsSignedIn();
+    const DWORD code = CKelvoSignInRun::EndCode(reason);
+    m_run.End();
+    KillTimer(KELVO_TIMER_PROMPT_ANSWER);
+
+    CUtilLogging& log = CUtilLogging::Instance();
+    CStringEx why;
+    CResourceLoader::Instance().LoadString(CKelvoSignInRun::ReasonTextId(reason), why);
+    log.LogRes(4, IDS_RUN_ENDED, static_cast<unsigned>(run), why.GetString(), static_cast<unsigned>(code));
+
+    // The cart heard that a prompt opened: it hears that it is over.
+    if (promptOpen)
+        SendPromptStatus(run, KELVO_AUTH_STATUS_RESULT_IN);
+    // An open prompt is closed, and a sign-in that did not end in a grant is ended on the
+    // product's side too.
+    m_signOn.EndSession(promptOpen, signedIn && code != 0);
+    // The cart is watched again, unless the session is away or the cart is gone.
+    if (m_bCartConnected)
+        StartPolling();
+    RefreshStateFields();
 }
 
-LRESULT CCartAgentDlg::OnAuthStarted(WPARAM, LPARAM, BOOL&)
+void CCartAgentDlg::DropStale(UINT message, ULONG run)
 {
+    CUtilLogging::Instance().LogRes(4, IDS_RUN_STALE_DROPPED, message, static_cast<unsigned>(run));
+}
+
+void CCartAgentDlg::SendPromptStatus(ULONG, BYTE)
+{
+}
+
+void CCartAgentDlg::OnPromptAnswerTimer()
+{
+    KillTimer(KELVO_TIMER_PROMPT_ANSWER);
+    if (m_run.GetStage() != CKelvoSignInRun::Stage::Prompt)
+        return;
+    CUtilLogging::Instance().LogRes(2, IDS_RUN_PROMPT_UNANSWERED, static_cast<unsigned>(m_run.GetNumber()),
+                                    static_cast<unsigned>(m_settings.promptTimeoutSeconds));
+    EndRun(KelvoRunEnd::PromptUnanswered);
+}
+
+LRESULT CCartAgentDlg::OnAuthStarted(WPARAM, LPARAM run, BOOL&)
+{
+    // A prompt whose report came first, or a run that ended meanwhile, has nothing to open.
+    if (!m_run.IsAt(static_cast<ULONG>(run), CKelvoSignInRun::Stage::Prompt))
+    {
+        DropStale(WM_AGENT_AUTH_STARTED, static_cast<ULONG>(run));
+        return 0;
+    }
+    StopPolling();
+    SendPromptStatus(static_cast<ULONG>(run), KELVO_AUTH_STATUS_PROMPT_OPEN);
     return 0;
 }
 
-LRESULT CCartAgentDlg::OnAuthResult(WPARAM result, LPARAM, BOOL&)
+LRESULT CCartAgentDlg::OnAuthResult(WPARAM result, LPARAM lParam, BOOL&)
 {
-    bool nothingToDo = true;
+    // Only the report of the open prompt of the current run counts.
+    const ULONG run = static_cast<ULONG>(lParam);
+    if (!m_run.IsAt(run, CKelvoSignInRun::Stage::Prompt))
+    {
+        DropStale(WM_AGENT_AUTH_RESULT, run);
+        return 0;
+    }
+    // The product closed its prompt before it reported.
+    m_run.MoveTo(CKelvoSignInRun::Stage::Reported);
+    KillTimer(KELVO_TIMER_PROMPT_ANSWER);
+    SendPromptStatus(run, KELVO_AUTH_STATUS_RESULT_IN);
+
+    if (result != 0)
+    {
+        CUtilLogging::Instance().LogRes(5, IDS_AUTH_RESULT_FAILED, static_cast<int>(result));
+        EndRun(KelvoRunEnd::NotSignedIn);
+        return 0;
+    }
     try
     {
-        if (m_signOn.m_bAuthenticating)
-        {
-            m_signOn.m_bAuthenticating = false;
-            if (result != 0)
-                CUtilLogging::Instance().LogRes(5, IDS_AUTH_RESULT_FAILED, static_cast<int>(result));
-            else
-            {
-                nothingToDo = false;
-                IdentifyUser();
-            }
-        }
+        IdentifyUser(run);
     }
     catch (const CErrorEx& error)
     {
         // A thrown 1 means the user has been told already.
-        m_signOn.EndSignOnSession(error.Code() == 1 ? 2 : 1);
+        EndRun(error.Code() == 1 ? KelvoRunEnd::FailedShown : KelvoRunEnd::Failed);
     }
     catch (...)
     {
-        m_signOn.EndSignOnSession(1);
+        EndRun(KelvoRunEnd::Failed);
     }
-    if (nothingToDo)
-        StartPolling();
     RefreshStateFields();
     return 0;
 }
 
-void CCartAgentDlg::IdentifyUser()
+void CCartAgentDlg::IdentifyUser(ULONG run)
 {
     CUtilLogging& log = CUtilLogging::Instance();
-    m_signOn.m_bUserSignedIn = true;
-    ++m_nSignIn;
+    m_run.MoveTo(CKelvoSignInRun::Stage::Deciding);
 
     // Who signed in: the principal, split at its first at-sign.
     CStringEx principal;
@@ -100,42 +175,33 @@ void CCartAgentDlg::IdentifyUser()
         ThrowWin32(ERROR_NO_SUCH_USER);
     }
     log.LogRes(5, IDS_AUTH_PRINCIPAL, principal.GetString());
-    KelvoAuthRules::SplitPrincipal(principal, m_signOn.m_strUserName, m_signOn.m_strUserDomain);
+    CStringEx user, domain;
+    KelvoAuthRules::SplitPrincipal(principal, user, domain);
 
     // How: the authentication methods, ORed into the flags that give the access mode.
-    m_signOn.m_nAuthFlags = 0;
     std::vector<CStringEx> items;
     ThrowIfFailed(m_signOn.ReadMethods(items));
     log.LogRes(5, IDS_AUTH_METHODS);
     std::vector<BYTE> values;
-    m_signOn.m_nAuthFlags = KelvoAuthRules::MethodFlags(items, &values);
+    const BYTE flags = KelvoAuthRules::MethodFlags(items, &values);
     for (const BYTE value : values)
     {
         if (const UINT name = KelvoAuthRules::MethodNameId(value))
             log.LogRes(5, name);
     }
-    if (m_signOn.m_nAuthFlags == 0)
+    if (flags == 0)
         log.LogRes(4, IDS_AUTH_NO_METHODS);
 
-    PostMessage(WM_AGENT_AUTHORIZE);
+    m_run.SetUser(user, domain, flags);
+    PostMessage(WM_AGENT_AUTHORIZE, 0, static_cast<LPARAM>(run));
 }
 
-LRESULT CCartAgentDlg::OnAuthorize(WPARAM, LPARAM, BOOL&)
+LRESULT CCartAgentDlg::OnAuthorize(WPARAM, LPARAM run, BOOL&)
 {
     // Without a cart there is nobody to open drawers for.
-    EndRun(1);
-    return 0;
-}
-
-LRESULT CCartAgentDlg::OnAuthDone(WPARAM code, LPARAM, BOOL&)
-{
-    if (m_signOn.m_bUserSignedIn)
-    {
-        m_signOn.m_bUserSignedIn = false;
-        if (code != 0)
-            m_signOn.EndSignOnSession(static_cast<DWORD>(code));
-    }
-    StartPolling();
-    RefreshStateFields();
+    if (m_run.IsAt(static_cast<ULONG>(run), CKelvoSignInRun::Stage::Deciding))
+        EndRun(KelvoRunEnd::Failed);
+    else
+        DropStale(WM_AGENT_AUTHORIZE, static_cast<ULONG>(run));
     return 0;
 }

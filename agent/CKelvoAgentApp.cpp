@@ -150,9 +150,11 @@ BOOL CKelvoAgentApp::InitInstance()
     if (!InitResources())
         return FALSE;
 
-    // One agent per session.
+    // One agent per session: two workers on one cart would read each other's answers. A
+    // mutex that cannot be made at all (an agent of higher integrity holds it, or the name is
+    // taken by another kind of object) is no licence to start: it counts as a running agent.
     const BOOL created = m_instanceMutex.Create(kInstanceMutexName);
-    const bool alreadyRunning = created && GetLastError() == ERROR_ALREADY_EXISTS;
+    const bool alreadyRunning = !created || GetLastError() == ERROR_ALREADY_EXISTS;
 
     Switches switches;
     {

@@ -24,10 +24,7 @@ KELVO_BEGIN_MESSAGE_MAP(CKelvoAgentDlg, CCartAgentDlg)
     KELVO_MESSAGE(WM_TIMER, &CKelvoAgentDlg::OnTimer)
     KELVO_MESSAGE(WM_DEVICECHANGE, &CKelvoAgentDlg::OnDeviceChange)
     KELVO_MESSAGE(WM_WTSSESSION_CHANGE, &CKelvoAgentDlg::OnSessionChange)
-    KELVO_MESSAGE(WM_AGENT_AUTH_STARTED, &CKelvoAgentDlg::OnAuthStarted)
-    KELVO_MESSAGE(WM_AGENT_AUTH_RESULT, &CKelvoAgentDlg::OnAuthResult)
     KELVO_MESSAGE(WM_AGENT_AUTHORIZE, &CKelvoAgentDlg::OnAuthorize)
-    KELVO_MESSAGE(WM_AGENT_AUTH_DONE, &CKelvoAgentDlg::OnAuthDone)
     KELVO_MESSAGE(WM_AGENT_AUTH_DRAWER_ACCESS, &CKelvoAgentDlg::OnAuthDrawerAccess)
     KELVO_MESSAGE(WM_AGENT_BIND_COMPUTER_NAME, &CKelvoAgentDlg::OnBindComputerName)
     KELVO_MESSAGE(WM_AGENT_BOUND_COMPUTER_NAME, &CKelvoAgentDlg::OnBoundComputerName)
@@ -77,10 +74,14 @@ bool CKelvoAgentDlg::StartWorker(_CObjectExPtr<CCartUSBComm> transport)
         m_spThread->Stop();
     if (!m_spThread)
         m_spThread = new CKelvoAgentThread();
-    return m_spThread->Start(std::move(transport), m_hWnd) != FALSE;
+    const bool running = m_spThread->Start(std::move(transport), m_hWnd) != FALSE;
+    // The old worker took what it still held of a run with it: a request it dropped is
+    // never answered, so that run ends here and the next press starts a new one.
+    EndRun(KelvoRunEnd::WorkerRestarted);
+    return running;
 }
 
-bool CKelvoAgentDlg::ConnectCart(bool startPolling)
+bool CKelvoAgentDlg::ConnectCart()
 {
     if (m_bCitrixSessionActive)
         return false;
@@ -89,7 +90,7 @@ bool CKelvoAgentDlg::ConnectCart(bool startPolling)
     _CObjectExPtr<CKelvoUSBComm> transport(new CKelvoUSBComm());
     if (OpenCart(*transport))
         running = StartWorker(transport);
-    if (running && startPolling)
+    if (running)
         StartPolling();
 
     // The icon appears with the first attempt, whatever its outcome.
@@ -128,7 +129,7 @@ LRESULT CKelvoAgentDlg::OnTimer(WPARAM id, LPARAM lParam, BOOL& handled)
     {
     case KELVO_TIMER_CONNECT_CART:
         KillTimer(KELVO_TIMER_CONNECT_CART);
-        ConnectCart(true);
+        ConnectCart();
         return 0;
     case KELVO_TIMER_LOGON_SCREEN:
         OnLogonScreenConnectTimer();

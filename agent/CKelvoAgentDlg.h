@@ -46,13 +46,13 @@ protected:
     BOOL OnInitDialog() override;
     void ReadSettings(CConfiguration& config) override;
 
-    // Opens a new transport and, when the cart answers, (re)starts the worker thread on it;
-    // then follows the outcome with the connected state. With startPolling the worker polls
-    // the cart at once; otherwise (the logon-screen watch) the arm step follows instead.
-    // True when the worker runs.
-    bool ConnectCart(bool startPolling);
+    // Opens a new transport and, when the cart answers, (re)starts the worker thread on it
+    // and polls the cart; then follows the outcome with the connected state. True when the
+    // worker runs.
+    bool ConnectCart();
     // (Re)starts the worker thread on the transport: stops a running one, creates the
-    // thread object when there is none. True when it runs.
+    // thread object when there is none. A sign-in run ends with the worker it used. True
+    // when the new worker runs.
     bool StartWorker(_CObjectExPtr<CCartUSBComm> transport);
     // Registers this window for arrivals and removals of HID device interfaces.
     void RegisterForDeviceChanges();
@@ -60,11 +60,9 @@ protected:
     LRESULT OnTimer(WPARAM id, LPARAM lParam, BOOL& handled);
     LRESULT OnDeviceChange(WPARAM event, LPARAM header, BOOL&);
 
-    // Authorization (CKelvoAgentDlgAuth.cpp).
-    LRESULT OnAuthStarted(WPARAM, LPARAM, BOOL&);
-    LRESULT OnAuthResult(WPARAM result, LPARAM, BOOL&);
-    LRESULT OnAuthorize(WPARAM, LPARAM, BOOL&);
-    LRESULT OnAuthDone(WPARAM code, LPARAM, BOOL&);
+    // Authorization (CKelvoAgentDlgAuth.cpp). The run of a cart's answer is the number its
+    // request carried.
+    LRESULT OnAuthorize(WPARAM, LPARAM run, BOOL&);
     LRESULT OnAuthDrawerAccess(WPARAM result, LPARAM response, BOOL&);
     LRESULT OnBindComputerName(WPARAM result, LPARAM response, BOOL&);
     LRESULT OnBoundComputerName(WPARAM result, LPARAM response, BOOL&);
@@ -77,21 +75,27 @@ protected:
     void OnLogonScreenConnectTimer();
 
     // --- Authorization with the cart (agent-auth) ---
-    // The endpoint's name, asked afresh at every use.
-    CStringEx GetEndpointName();
+    void SendPromptStatus(ULONG run, BYTE status) override;
+    // The endpoint's name, asked afresh at every use; FALSE, logged, when it cannot be read.
+    bool ReadEndpointName(CStringEx& name);
     // The directory queries, made at first use.
     CADQuery& GetQuery();
     // Hands a request to the worker; with no worker object at all and withoutThread, one
     // exchange on this thread with a transport of its own. FALSE when it was not sent.
     bool SendToCart(UINT message, _CObjectExPtr<CCartUSBCommRequest> request, bool withoutThread);
-    // AuthDrawerAccess with the computer name, the user and the access mode of the sign-in.
-    bool SendDrawerAccess(LPCWSTR computerName);
+    // Hands run `run`'s request to the worker, the run's number on it; with `awaiting` the
+    // run then waits at that stage for the answer. FALSE when it was not handed over.
+    bool SendForRun(ULONG run, UINT message, _CObjectExPtr<CCartUSBCommRequest> request,
+                    CKelvoSignInRun::Stage awaiting);
+    // AuthDrawerAccess with the computer name, the user and the access mode of the run;
+    // refused, and logged, when a name is empty.
+    bool SendDrawerAccess(ULONG run, const CStringEx& computerName);
     // A box with the application title and the given text.
     int ShowText(const CStringEx& text, UINT style, DWORD timeoutMs);
-    // Ends the run of sign-in `signIn` as shown to the user, unless it ended meanwhile.
-    void FailShown(ULONG signIn);
+    // Ends run `run` as shown to the user, unless it ended meanwhile.
+    void FailShown(ULONG run, KelvoRunEnd reason = KelvoRunEnd::FailedShown);
     // Logs and shows a formatted failure with its result, then ends the run as shown.
-    void FailWithResult(UINT formatId, DWORD result, DWORD timeoutMs, ULONG signIn);
+    void FailWithResult(UINT formatId, DWORD result, DWORD timeoutMs, ULONG run);
     // --- end agent-auth ---
 
     CStringEx m_strBoundComputerName;

@@ -40,12 +40,13 @@ bool CKelvoAgentDlg::IsCartFault()
             (m_lastStatus.status != KELVO_STATUS_READY && m_lastStatus.status != 0x80));
 }
 
-CStringEx CKelvoAgentDlg::GetEndpointName()
+bool CKelvoAgentDlg::ReadEndpointName(CStringEx& name)
 {
-    CStringEx name;
-    if (m_spSession)
-        m_spSession->GetClientName(name);
-    return name;
+    if (m_spSession && m_spSession->GetClientName(name) && !name.IsEmpty())
+        return true;
+    name.Empty();
+    CUtilLogging::Instance().LogRes(2, IDS_RUN_NO_ENDPOINT_NAME, m_run.GetUser().GetString());
+    return false;
 }
 
 CADQuery& CKelvoAgentDlg::GetQuery()
@@ -66,12 +67,28 @@ bool CKelvoAgentDlg::SendToCart(UINT message, _CObjectExPtr<CCartUSBCommRequest>
     return transport->Transact(request.Get(), nullptr) == KELVO_RESULT_OK;
 }
 
-bool CKelvoAgentDlg::SendDrawerAccess(LPCWSTR computerName)
+bool CKelvoAgentDlg::SendForRun(ULONG run, UINT message, _CObjectExPtr<CCartUSBCommRequest> request,
+                                CKelvoSignInRun::Stage awaiting)
 {
-    return SendToCart(WM_AGENT_AUTH_DRAWER_ACCESS,
-                      MakeObjectEx<CKelvoAuthDrawerAccessRequest>(computerName, m_signOn.m_strUserName,
-                                                                  KelvoAuthRules::AccessMode(m_signOn.m_nAuthFlags)),
-                      false);
+    request->SetTag(run);
+    if (!SendToCart(message, std::move(request), false))
+        return false;
+    m_run.MoveTo(awaiting);
+    return true;
+}
+
+bool CKelvoAgentDlg::SendDrawerAccess(ULONG run, const CStringEx& computerName)
+{
+    // The cart would take an empty name as a name: such a request is never made.
+    if (computerName.IsEmpty() || m_run.GetUser().IsEmpty())
+    {
+        CUtilLogging::Instance().LogRes(2, IDS_RUN_EMPTY_NAME, static_cast<unsigned>(run));
+        return false;
+    }
+    return SendForRun(run, WM_AGENT_AUTH_DRAWER_ACCESS,
+                      MakeObjectEx<CKelvoAuthDrawerAccessRequest>(computerName, m_run.GetUser(),
+                                                                  KelvoAuthRules::AccessMode(m_run.GetAuthFlags())),
+                      CKelvoSignInRun::Stage::AwaitingAccess);
 }
 
 int CKelvoAgentDlg::ShowText(const CStringEx& text, UINT style, DWORD timeoutMs)
@@ -79,139 +96,148 @@ int CKelvoAgentDlg::ShowText(const CStringEx& text, UINT style, DWORD timeoutMs)
     return CMessageBoxEx::Show(m_hWnd, text, CUtilAppEx::GetAppTitle(), style, timeoutMs);
 }
 
-void CKelvoAgentDlg::FailShown(ULONG signIn)
+void CKelvoAgentDlg::FailShown(ULONG run, KelvoRunEnd reason)
 {
     // A box lets other messages in: a lock, an unlock and a new sign-in may have come and
     // gone while it was open, and a lock ended this run itself.
-    if (IsSameSignIn(signIn))
-        EndRun(2);
+    if (m_run.IsCurrent(run))
+        EndRun(reason);
 }
 
-void CKelvoAgentDlg::FailWithResult(UINT formatId, DWORD result, DWORD timeoutMs, ULONG signIn)
+void CKelvoAgentDlg::FailWithResult(UINT formatId, DWORD result, DWORD timeoutMs, ULONG run)
 {
     CStringEx text;
     CResourceLoader::Instance().FormatString(text, formatId, result);
     CUtilLogging::Instance().Log(2, L"%s\n", text.GetString());
     ShowText(text, MB_OK | MB_ICONERROR, timeoutMs);
-    FailShown(signIn);
+    FailShown(run);
 }
 
-LRESULT CKelvoAgentDlg::OnAuthStarted(WPARAM wParam, LPARAM lParam, BOOL& handled)
+void CKelvoAgentDlg::SendPromptStatus(ULONG run, BYTE status)
 {
-    StopPolling();
-    SendToCart(WM_AGENT_SEND, MakeObjectEx<CKelvoAuthStatusRequest>(KELVO_AUTH_STATUS_PROMPT_OPEN), true);
-    return CCartAgentDlg::OnAuthStarted(wParam, lParam, handled);
+    _CObjectExPtr<CCartUSBCommRequest> request = MakeObjectEx<CKelvoAuthStatusRequest>(status);
+    request->SetTag(run);
+    SendToCart(WM_AGENT_SEND, std::move(request), true);
 }
 
-LRESULT CKelvoAgentDlg::OnAuthResult(WPARAM result, LPARAM lParam, BOOL& handled)
+LRESULT CKelvoAgentDlg::OnAuthorize(WPARAM, LPARAM lParam, BOOL&)
 {
-    SendToCart(WM_AGENT_SEND, MakeObjectEx<CKelvoAuthStatusRequest>(KELVO_AUTH_STATUS_RESULT_IN), true);
-    return CCartAgentDlg::OnAuthResult(result, lParam, handled);
-}
-
-LRESULT CKelvoAgentDlg::OnAuthorize(WPARAM, LPARAM, BOOL&)
-{
-    if (!m_signOn.m_bUserSignedIn)
+    const ULONG run = static_cast<ULONG>(lParam);
+    if (!m_run.IsAt(run, CKelvoSignInRun::Stage::Deciding))
     {
-        EndRun(1);
+        DropStale(WM_AGENT_AUTHORIZE, run);
         return 0;
     }
-    const ULONG signIn = m_nSignIn;
-    const CStringEx endpoint = GetEndpointName();
+    // The decision and the cart both need this computer's name; without it, nothing goes on.
+    CStringEx endpoint;
+    if (!ReadEndpointName(endpoint))
+    {
+        EndRun(KelvoRunEnd::Failed);
+        return 0;
+    }
     CKelvoAuthorizer::Settings settings;
     settings.preAuthorized = m_bPreAuthorized;
     settings.groupList = m_strAuthGroup;
     CKelvoAuthorizer authorizer(GetQuery());
     const CKelvoAuthorizer::Decision decision =
-        authorizer.Authorize(settings, m_signOn.m_strUserName, m_signOn.m_strUserDomain, endpoint);
+        authorizer.Authorize(settings, m_run.GetUser(), m_run.GetDomain(), endpoint);
 
     switch (decision.verdict)
     {
     case CKelvoAuthorizer::Verdict::PreAuthorized:
     case CKelvoAuthorizer::Verdict::Authorized:
-        if (!SendDrawerAccess(endpoint))
-            EndRun(1);
+        if (!SendDrawerAccess(run, endpoint))
+            EndRun(KelvoRunEnd::Failed);
         return 0;
     case CKelvoAuthorizer::Verdict::Refused:
-        SendToCart(WM_AGENT_UNAUTHORIZED_USER, MakeObjectEx<CKelvoUnauthorizedUserRequest>(m_signOn.m_strUserName),
-                   false);
+    {
+        _CObjectExPtr<CCartUSBCommRequest> refusal = MakeObjectEx<CKelvoUnauthorizedUserRequest>(m_run.GetUser());
+        refusal->SetTag(run);
+        SendToCart(WM_AGENT_UNAUTHORIZED_USER, std::move(refusal), false);
         break;
+    }
     case CKelvoAuthorizer::Verdict::NoDomain:
     case CKelvoAuthorizer::Verdict::NoSearchRoot:
         break;
     }
     ShowMessage(decision.messageId, MB_OK | MB_ICONWARNING, 0);
-    FailShown(signIn);
+    FailShown(run);
     return 0;
-}
-
-LRESULT CKelvoAgentDlg::OnAuthDone(WPARAM code, LPARAM lParam, BOOL& handled)
-{
-    return CCartAgentDlg::OnAuthDone(code, lParam, handled);
 }
 
 LRESULT CKelvoAgentDlg::OnAuthDrawerAccess(WPARAM result, LPARAM response, BOOL&)
 {
-    // The answer's reference comes with the message.
+    // The answer's reference comes with the message; it carries its run's number.
     const _CObjectExPtr<CCartUSBCommResponse> answer = TakePostedObject<CCartUSBCommResponse>(response);
-    if (!m_signOn.m_bUserSignedIn)
+    const ULONG run = answer ? answer->GetTag() : 0;
+    if (!m_run.IsAt(run, CKelvoSignInRun::Stage::AwaitingAccess))
     {
-        EndRun(1);
+        DropStale(WM_AGENT_AUTH_DRAWER_ACCESS, run);
         return 0;
     }
-    const ULONG signIn = m_nSignIn;
     const auto* access = dynamic_cast<const CKelvoAuthDrawerAccessResponse*>(answer.Get());
     const DWORD code = AnswerResult(result, access);
     if (code != KELVO_RESULT_OK)
     {
-        FailWithResult(IDS_AUTH_DRAWER_ACCESS_FAILED, code, kFailureBoxMs, signIn);
+        FailWithResult(IDS_AUTH_DRAWER_ACCESS_FAILED, code, kFailureBoxMs, run);
         return 0;
     }
 
-    const CStringEx endpoint = GetEndpointName();
     if (access->IsGranted())
     {
         CUtilLogging::Instance().LogRes(4, IDS_AUTH_ACCESS_GRANTED);
-        if (m_strBoundComputerName.IsEmpty())
+        // A cart that was bound to nobody is bound here now.
+        CStringEx endpoint;
+        if (m_strBoundComputerName.IsEmpty() && m_spSession && m_spSession->GetClientName(endpoint))
             m_strBoundComputerName = KelvoAuthRules::AsCartStoresName(endpoint);
-        EndRun(0);
+        EndRun(KelvoRunEnd::Granted);
+        return 0;
+    }
+
+    // A refusal: whether to rebind is decided by this computer's name.
+    CStringEx endpoint;
+    if (!ReadEndpointName(endpoint))
+    {
+        EndRun(KelvoRunEnd::Failed);
         return 0;
     }
 
     // Refused by a cart bound here: there is nothing to rebind.
     if (KelvoAuthRules::IsBoundTo(m_strBoundComputerName, endpoint))
     {
-        FailWithResult(IDS_AUTH_DRAWER_ACCESS_FAILED, ERROR_ACCESS_DENIED, 0, signIn);
+        FailWithResult(IDS_AUTH_DRAWER_ACCESS_FAILED, ERROR_ACCESS_DENIED, 0, run);
         return 0;
     }
 
     // Bound to another computer: an administrator of this one may bind it here.
     UINT refusal = 0;
     CKelvoAuthorizer authorizer(GetQuery());
-    if (authorizer.MayRebind(m_signOn.m_strUserName, m_signOn.m_strUserDomain, endpoint, refusal) !=
+    if (authorizer.MayRebind(m_run.GetUser(), m_run.GetDomain(), endpoint, refusal) !=
         CKelvoAuthorizer::RebindVerdict::Allowed)
     {
         ShowMessage(refusal, MB_OK | MB_ICONWARNING, 0);
-        FailShown(signIn);
+        FailShown(run);
         return 0;
     }
+    m_run.MoveTo(CKelvoSignInRun::Stage::Asking);
     CStringEx question;
     CResourceLoader::Instance().FormatString(question, IDS_AUTH_REBIND_QUESTION, m_strBoundComputerName.GetString());
     const int answerYesNo = ShowText(question, MB_YESNO | MB_ICONQUESTION,
                                      static_cast<DWORD>(m_settings.promptTimeoutSeconds) * 1000);
-    // The question may have stayed open a long while: only the same sign-in of a present
-    // session goes on to the cart.
-    if (!IsSameSignIn(signIn))
+    // The question may have stayed open a long while: only a run that is still asking (no
+    // lock, disconnect or restart ended it meanwhile) goes on to the cart.
+    if (!m_run.IsAt(run, CKelvoSignInRun::Stage::Asking))
         return 0;
     if (answerYesNo != IDYES)
     {
-        EndRun(2);
+        EndRun(KelvoRunEnd::Declined);
         return 0;
     }
-    if (!SendToCart(WM_AGENT_BIND_COMPUTER_NAME, MakeObjectEx<CKelvoBindComputerNameRequest>(endpoint), false))
+    if (!SendForRun(run, WM_AGENT_BIND_COMPUTER_NAME, MakeObjectEx<CKelvoBindComputerNameRequest>(endpoint),
+                    CKelvoSignInRun::Stage::AwaitingBind))
     {
+        EndRun(KelvoRunEnd::Failed);
         SetConnected(false);
-        EndRun(1);
     }
     return 0;
 }
@@ -219,17 +245,17 @@ LRESULT CKelvoAgentDlg::OnAuthDrawerAccess(WPARAM result, LPARAM response, BOOL&
 LRESULT CKelvoAgentDlg::OnBindComputerName(WPARAM result, LPARAM response, BOOL&)
 {
     const _CObjectExPtr<CCartUSBCommResponse> answer = TakePostedObject<CCartUSBCommResponse>(response);
-    if (!m_signOn.m_bUserSignedIn)
+    const ULONG run = answer ? answer->GetTag() : 0;
+    if (!m_run.IsAt(run, CKelvoSignInRun::Stage::AwaitingBind))
     {
-        EndRun(1);
+        DropStale(WM_AGENT_BIND_COMPUTER_NAME, run);
         return 0;
     }
-    const ULONG signIn = m_nSignIn;
     const auto* bind = dynamic_cast<const CKelvoBindComputerNameResponse*>(answer.Get());
     const DWORD code = AnswerResult(result, bind);
     if (code != KELVO_RESULT_OK)
     {
-        FailWithResult(IDS_AUTH_BIND_FAILED, code, kFailureBoxMs, signIn);
+        FailWithResult(IDS_AUTH_BIND_FAILED, code, kFailureBoxMs, run);
         return 0;
     }
 
@@ -237,10 +263,10 @@ LRESULT CKelvoAgentDlg::OnBindComputerName(WPARAM result, LPARAM response, BOOL&
     // grant is logged and a refusal shown like any other.
     const CStringEx name = bind->GetRequestedName();
     m_strBoundComputerName = KelvoAuthRules::AsCartStoresName(name);
-    CUtilLogging::Instance().LogRes(4, IDS_AUTH_REQUEST_ACCESS, m_signOn.m_strUserName.GetString(),
-                                    m_signOn.m_strUserDomain.GetString());
-    if (!SendDrawerAccess(name))
-        EndRun(1);
+    CUtilLogging::Instance().LogRes(4, IDS_AUTH_REQUEST_ACCESS, m_run.GetUser().GetString(),
+                                    m_run.GetDomain().GetString());
+    if (!SendDrawerAccess(run, name))
+        EndRun(KelvoRunEnd::Failed);
     return 0;
 }
 

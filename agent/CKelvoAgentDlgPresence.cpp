@@ -30,7 +30,7 @@ LRESULT CCartAgentDlg::OnSessionChange(WPARAM event, LPARAM, BOOL&)
     case WTS_SESSION_UNLOCK:
         log.LogRes(4, IDS_AUTH_SESSION_BACK, code, m_bCartConnected ? 1 : 0);
         m_bSessionAway = false;
-        m_signOn.m_bAutoStartPending = true;
+        m_bAutoStartPending = true;
         LoadSettings();
         if (CCartUSBComm::GetDevicePath().IsEmpty())
             SetTimer(KELVO_TIMER_CONNECT_CART, kConnectSoonMs);
@@ -38,14 +38,14 @@ LRESULT CCartAgentDlg::OnSessionChange(WPARAM event, LPARAM, BOOL&)
         {
             if (!m_bCartConnected)
                 SetConnected(true);
-            ArmAuthStart();
+            ArmAuthStart(false);
         }
         break;
     case WTS_REMOTE_CONNECT:
         log.LogRes(4, IDS_AUTH_SESSION_BACK, code, m_bCartConnected ? 1 : 0);
         m_spSession = CEndpointSessionFactory::CreateSession();
         m_bSessionAway = false;
-        m_signOn.m_bAutoStartPending = true;
+        m_bAutoStartPending = true;
         LoadSettings();
         if (m_bIsRemote)
         {
@@ -59,20 +59,21 @@ LRESULT CCartAgentDlg::OnSessionChange(WPARAM event, LPARAM, BOOL&)
     case WTS_SESSION_LOCK:
         log.LogRes(4, IDS_AUTH_SESSION_AWAY, code, m_bCartConnected ? 1 : 0);
         ClearAutoStart();
-        m_signOn.EndSignOnSession(2);
+        // Away first: nothing the run's end does may poll the cart of an away session.
+        m_bSessionAway = true;
+        EndRun(KelvoRunEnd::SessionAway);
         if (m_settings.endAccessOnLockAndExit && !m_bIsRemote)
             EndAccess(false, true);
         if (m_bCartConnected)
             SetConnected(false);
         m_bIsRemote = false;
-        m_bSessionAway = true;
         break;
     case WTS_REMOTE_DISCONNECT:
         log.LogRes(4, IDS_AUTH_SESSION_AWAY, code, m_bCartConnected ? 1 : 0);
         ClearAutoStart();
-        m_signOn.EndSignOnSession(2);
-        m_bIsRemote = false;
         m_bSessionAway = true;
+        EndRun(KelvoRunEnd::SessionAway);
+        m_bIsRemote = false;
         if (m_bCartConnected)
             SetConnected(false);
         CCartUSBComm::SetDevicePath(L"");
@@ -87,10 +88,10 @@ LRESULT CCartAgentDlg::OnSessionChange(WPARAM event, LPARAM, BOOL&)
 void CCartAgentDlg::ClearAutoStart()
 {
     KillTimer(KELVO_TIMER_LOGON_SCREEN);
-    m_signOn.m_bSkipNextAuthStart = false;
+    m_bSkipNextAuthStart = false;
     m_bWatchLogonScreen = false;
-    m_signOn.m_bAutoStartPending = false;
-    m_signOn.m_nAuthRetries = 0;
+    m_bAutoStartPending = false;
+    m_nAuthRetries = 0;
     KillTimer(KELVO_TIMER_AUTH_START);
 }
 
@@ -101,8 +102,8 @@ LRESULT CCartAgentDlg::OnRemoteSession(WPARAM started, LPARAM, BOOL&)
         CUtilLogging::Instance().Log(5, L"Citrix Remote Session Started.\n");
         // Polling stops while posts still reach the worker; with the flag set none would.
         StopPolling();
-        m_signOn.EndSignOnSession(2);
         m_bCitrixSessionActive = true;
+        EndRun(KelvoRunEnd::RemoteSession);
         RefreshStateFields();
         return 0;
     }
@@ -128,12 +129,11 @@ LRESULT CCartAgentDlg::OnRemoteSession(WPARAM started, LPARAM, BOOL&)
 void CCartAgentDlg::OnAuthStartTimer()
 {
     KillTimer(KELVO_TIMER_AUTH_START);
-    const HRESULT hr = m_signOn.StartAuthentication(FALSE);
-    if (SUCCEEDED(hr))
-        ClearAutoStart();
-    else if (m_settings.retryAuthStart && m_signOn.m_nAuthRetries > 0)
+    // A start clears every pending automatic one; a failed one is tried again.
+    const HRESULT hr = BeginRun(FALSE);
+    if (FAILED(hr) && m_settings.retryAuthStart && m_nAuthRetries > 0)
     {
-        --m_signOn.m_nAuthRetries;
+        --m_nAuthRetries;
         SetTimer(KELVO_TIMER_AUTH_START, kAuthRetryDelayMs);
     }
 }
@@ -150,14 +150,15 @@ void CCartAgentDlg::OnLogonScreenTimer()
         PostMessage(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, session);
 }
 
-void CCartAgentDlg::ArmAuthStart()
+void CCartAgentDlg::ArmAuthStart(bool pressed)
 {
-    const bool skip = m_signOn.m_bSkipNextAuthStart;
-    m_signOn.m_bSkipNextAuthStart = false;
-    // A button press starts at once; an automatic start only while retries remain.
-    if (!m_signOn.m_bAutoStartPending)
+    const bool skip = m_bSkipNextAuthStart;
+    m_bSkipNextAuthStart = false;
+    // A button press starts at once, also while an automatic start is pending; an
+    // automatic start only when not skipped and while retries remain.
+    if (pressed || !m_bAutoStartPending)
         SetTimer(KELVO_TIMER_AUTH_START, kAuthStartDelayMs);
-    else if (!skip && m_settings.retryAuthStart && m_signOn.m_nAuthRetries > 0)
+    else if (!skip && m_settings.retryAuthStart && m_nAuthRetries > 0)
         SetTimer(KELVO_TIMER_AUTH_START, kAuthStartDelayMs);
 }
 
@@ -214,29 +215,29 @@ LRESULT CKelvoAgentDlg::OnDeviceStatus(WPARAM wParam, LPARAM status, BOOL&)
         m_lastStatus = now;
     }
 
-    // A ready cart with nobody signed in starts a sign-in at a button press, or on its own
+    // A ready cart with no sign-in running starts one at a button press, or on its own
     // after a start, an unlock or a connect.
-    const bool idle = !m_signOn.m_bAuthenticating && !m_signOn.m_bUserSignedIn;
-    if (idle && m_bCartConnected && now.access == KELVO_ACCESS_READY && now.status == KELVO_STATUS_READY)
+    const bool pressed = now.button == KELVO_DRAWER_BUTTON_PRESSED;
+    if (!m_run.IsActive() && m_bCartConnected && now.access == KELVO_ACCESS_READY && now.status == KELVO_STATUS_READY)
     {
-        if (now.button == KELVO_DRAWER_BUTTON_PRESSED || m_signOn.m_bAutoStartPending)
-            ArmAuthStart();
+        if (pressed || m_bAutoStartPending)
+            ArmAuthStart(pressed);
     }
-    else if (m_signOn.m_bAutoStartPending)
+    else if (m_bAutoStartPending)
     {
-        m_signOn.m_bSkipNextAuthStart = false;
-        m_signOn.m_nAuthRetries = 0;
+        m_bSkipNextAuthStart = false;
+        m_nAuthRetries = 0;
         KillTimer(KELVO_TIMER_AUTH_START);
     }
-    m_signOn.m_bAutoStartPending = false;
+    m_bAutoStartPending = false;
     RefreshStateFields();
     return 0;
 }
 
 void CKelvoAgentDlg::OnLogonScreenConnectTimer()
 {
-    // Until the cart answers, each watch tick also tries to connect it; a connected cart
-    // arms a start instead of polling.
-    if (!m_bCartConnected && ConnectCart(false))
-        ArmAuthStart();
+    // Until the cart answers, each watch tick also tries to connect it, as every connect
+    // does: the worker polls, and its first report arms a start as the switches allow.
+    if (!m_bCartConnected)
+        ConnectCart();
 }

@@ -112,7 +112,10 @@ void CKelvoAgentThread::TransactAndAnswer(CCartUSBComm* transport, HWND window, 
     if (transport == nullptr)
         return;
     _CObjectExPtr<CCartUSBCommResponse> response = CreateResponse(command);
-    // The window learns which name it asked the cart to bind.
+    // The answer carries the number of the work that asked, and the window learns which
+    // name it asked the cart to bind.
+    if (request && response)
+        response->SetTag(request->GetTag());
     auto* bindRequest = dynamic_cast<const CKelvoBindComputerNameRequest*>(request.Get());
     auto* bindResponse = dynamic_cast<CKelvoBindComputerNameResponse*>(response.Get());
     if (bindRequest && bindResponse)

@@ -1,6 +1,5 @@
 #include "agent/CKelvoSignOnClient.h"
 #include "agent/ComCallByPosition.h"
-#include "agent/KelvoAgentMessages.h"
 #include "agent/ProcessCallback.h"
 #include "common/CErrorEx.h"
 #include "common/CResourceLoader.h"
@@ -56,12 +55,8 @@ void CKelvoSignOnClient::SetAgentWindow(HWND window, LPCWSTR caption)
     m_strCaption = caption;
 }
 
-HRESULT CKelvoSignOnClient::StartAuthentication(BOOL showMessages)
+HRESULT CKelvoSignOnClient::StartPrompt(ULONG run, int promptTimeoutSeconds, BOOL showMessages)
 {
-    // One prompt at a time, and none while somebody is signed in.
-    if (m_bAuthenticating || m_bUserSignedIn)
-        return S_OK;
-
     // The product's object is created once and kept.
     if (!m_spAuth)
     {
@@ -77,12 +72,10 @@ HRESULT CKelvoSignOnClient::StartAuthentication(BOOL showMessages)
         }
     }
 
-    m_bAuthenticating = true;
-    ForgetUser();
     try
     {
-        ConfigurePrompt();
-        EnsureCallback();
+        ConfigurePrompt(promptTimeoutSeconds);
+        MakeCallback(run);
 
         // The product works without its companion; a companion it cannot give is passed as null.
         CComPtrEx<IUnknown> companion;
@@ -98,19 +91,11 @@ HRESULT CKelvoSignOnClient::StartAuthentication(BOOL showMessages)
         const HRESULT hr = CallComMethod(m_spAuth.Get(), kAuthStartPrompt, companion.Get(),
                                          m_spCallback.Get(), &session);
         ThrowIfFailed(hr);
-
-        // The prompt is up: no automatic start is pending any more.
-        m_bSkipNextAuthStart = false;
-        m_bAutoStartPending = false;
-        m_nAuthRetries = 0;
-        KillTimer(m_hWnd, KELVO_TIMER_AUTH_START);
-        PostMessageW(m_hWnd, WM_AGENT_AUTH_STARTED, 0, 0);
         return hr;
     }
     catch (...)
     {
         const HRESULT hr = HResultFromCaughtException(E_UNEXPECTED);
-        m_bAuthenticating = false;
         ReportFailure(IDS_SIGNON_START_FAILED, hr, showMessages);
         return hr;
     }
@@ -157,37 +142,20 @@ HRESULT CKelvoSignOnClient::ReadMethods(std::vector<CStringEx>& values)
     }
 }
 
-void CKelvoSignOnClient::EndSignOnSession(DWORD code)
+void CKelvoSignOnClient::EndSession(bool promptOpen, bool reset)
 {
-    const bool promptOpen = m_bAuthenticating;
-    if (promptOpen)
-        PostMessageW(m_hWnd, WM_AGENT_AUTH_RESULT, code, 0);
-    else if (m_bUserSignedIn)
-        PostMessageW(m_hWnd, WM_AGENT_AUTH_DONE, code, 0);
     if (promptOpen)
         RetireCallback();
-    ResetProduct(promptOpen);
-    m_bAuthenticating = false;
-    m_bUserSignedIn = false;
-    ForgetUser();
-}
-
-void CKelvoSignOnClient::ResetForDisconnect()
-{
-    ForgetUser();
-    if (m_bAuthenticating)
-        RetireCallback();
-    m_bAuthenticating = false;
-    ResetProduct(false);
+    if (promptOpen || reset)
+        ResetProduct(promptOpen);
 }
 
 void CKelvoSignOnClient::ReleaseProduct()
 {
     // The product holds the callback while a prompt is up, and the callback holds the
-    // product: the session ends here (the product lets go of the callback), and the
-    // callback lets go of the product, so that neither keeps the other alive.
-    ResetProduct(m_bAuthenticating);
-    m_bAuthenticating = false;
+    // product: the reset makes the product let go of the callback, and the retired callback
+    // lets go of the product, so that neither keeps the other alive.
+    ResetProduct(false);
     RetireCallback();
     m_spAuth.Reset();
 }
@@ -203,7 +171,7 @@ void CKelvoSignOnClient::CreateAuthObject()
     m_spAuth = CreateProductObject(CLSID_OneSignAuth, IID_OneSignAuth);
 }
 
-void CKelvoSignOnClient::ConfigurePrompt()
+void CKelvoSignOnClient::ConfigurePrompt(int promptTimeoutSeconds)
 {
     IUnknown* auth = m_spAuth.Get();
     const CStringEx caption = CResourceLoader::Instance().LoadText(IDS_SIGNON_PROMPT_CAPTION);
@@ -220,19 +188,20 @@ void CKelvoSignOnClient::ConfigurePrompt()
     InvokeComMethod(auth, kAuthPromptText, text.GetBSTR());
     InvokeComMethod(auth, kAuthPromptTitle71, caption.GetBSTR());
     InvokeComMethod(auth, kAuthOption47, LONG(0));
-    InvokeComMethod(auth, kAuthPromptTimeout, static_cast<LONG>(m_nPromptTimeout));
+    InvokeComMethod(auth, kAuthPromptTimeout, static_cast<LONG>(promptTimeoutSeconds));
     InvokeComMethod(auth, kAuthPromptLeft, static_cast<LONG>(position.x));
     InvokeComMethod(auth, kAuthPromptTop, static_cast<LONG>(position.y));
     InvokeComMethod(auth, kAuthOption45, LONG(0));
     InvokeComMethod(auth, kAuthColourScheme, colourScheme.Get());
 }
 
-void CKelvoSignOnClient::EnsureCallback()
+void CKelvoSignOnClient::MakeCallback(ULONG run)
 {
-    if (m_spCallback)
-        return;
+    // Each prompt has a callback of its own run: the last prompt's, whose report is in or
+    // was ended, never reports again.
+    RetireCallback();
     // The new object has no owner until the query below takes the first reference.
-    ProcessCallback* callback = ProcessCallback::Create(m_hWnd, m_spAuth.Get());
+    ProcessCallback* callback = ProcessCallback::Create(m_hWnd, m_spAuth.Get(), run);
     CComPtrEx<IUnknown> owner(static_cast<IUnknown*>(static_cast<IProcessCallback*>(callback)));
     const HRESULT hr = owner.QueryInterface(IID_IProcessCallback, m_spCallback);
     // Without the interface the product is started with a null callback.
@@ -252,13 +221,6 @@ CComPtrEx<IUnknown> CKelvoSignOnClient::CreateProductObject(REFCLSID clsid, REFI
     return object;
 }
 
-void CKelvoSignOnClient::ForgetUser()
-{
-    m_strUserName.Empty();
-    m_strUserDomain.Empty();
-    m_nAuthFlags = 0;
-}
-
 void CKelvoSignOnClient::ResetProduct(bool closePrompt)
 {
     if (!m_spAuth)
@@ -272,7 +234,7 @@ void CKelvoSignOnClient::ResetProduct(bool closePrompt)
 
 void CKelvoSignOnClient::RetireCallback()
 {
-    // The callback is always the ProcessCallback that EnsureCallback made.
+    // The callback is always the ProcessCallback that MakeCallback made.
     if (m_spCallback)
         static_cast<ProcessCallback*>(m_spCallback.Get())->Retire();
     m_spCallback.Reset();

@@ -8,10 +8,9 @@ enum : UINT
     WM_AGENT_CLOSE = WM_USER + 11,               // another process: end the agent (the stop switch)
     WM_AGENT_NOTIFY_ICON = WM_USER + 12,         // the notification icon: lParam = mouse message
     WM_AGENT_RELOAD_SETTINGS = WM_USER + 13,     // another process: read the configuration again
-    WM_AGENT_AUTH_STARTED = WM_USER + 16,        // window to itself: the sign-on prompt is shown
-    WM_AGENT_AUTH_RESULT = WM_USER + 17,         // sign-on callback or window: wParam = result, 0 success
-    WM_AGENT_AUTHORIZE = WM_USER + 18,           // window to itself
-    WM_AGENT_AUTH_DONE = WM_USER + 19,           // window to itself: wParam = end code 0, 1 or 2
+    WM_AGENT_AUTH_STARTED = WM_USER + 16,        // window to itself: the sign-on prompt is shown; lParam = run
+    WM_AGENT_AUTH_RESULT = WM_USER + 17,         // sign-on callback: wParam = result, 0 success; lParam = run
+    WM_AGENT_AUTHORIZE = WM_USER + 18,           // window to itself: lParam = run
     WM_AGENT_REMOTE_SESSION = WM_USER + 20,      // another process: wParam 1 = Citrix session started
     WM_AGENT_CHANNEL_DATA = WM_USER + 21,        // Citrix channel reader: wParam = packet type, lParam = length
     WM_AGENT_SET_TIMER = WM_USER + 22,           // window to worker thread
@@ -28,5 +27,6 @@ enum : UINT_PTR
 {
     KELVO_TIMER_AUTH_START = 14,    // starts an authentication of the sign-on product
     KELVO_TIMER_LOGON_SCREEN = 15,  // watches for the logon screen
+    KELVO_TIMER_PROMPT_ANSWER = 16, // ends a run whose prompt the sign-on product never answers
     KELVO_TIMER_CONNECT_CART = 19,  // connects the cart
 };

@@ -1,12 +1,16 @@
 #pragma once
 #include <windows.h>
-#include <string>
+#include <wtsapi32.h>
 #include <vector>
 
 // Whether the Windows logon screen is up for the agent's session: no session of the machine
 // is disconnected with a user still in it, and the logon program runs in the agent's own
 // session. A logon program of another session (the one Windows keeps for a session being
 // connected elsewhere, or another user's lock screen) says nothing about this one.
+//
+// The logon program runs as SYSTEM, which an ordinary user may not open: its session is
+// taken from the machine's process list as the terminal services give it
+// (WTSEnumerateProcessesW), never by opening the process.
 namespace KelvoLogonScreen
 {
 struct Session
@@ -15,13 +19,10 @@ struct Session
     bool disconnected;
     bool hasUser;
 };
-struct Process
-{
-    std::wstring image;  // file name, as the process snapshot gives it
-    DWORD sessionId;
-};
 
-bool IsShown(const std::vector<Session>& sessions, const std::vector<Process>& processes, DWORD ownSession);
+// The decision over the machine's sessions and its process list.
+bool IsShown(const std::vector<Session>& sessions, const WTS_PROCESS_INFOW* processes, DWORD processCount,
+             DWORD ownSession);
 
 // Takes the machine's sessions and processes and decides.
 bool Check();

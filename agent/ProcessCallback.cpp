@@ -138,13 +138,13 @@ private:
 };
 }
 
-ProcessCallback* ProcessCallback::Create(HWND agentWindow, IUnknown* auth)
+ProcessCallback* ProcessCallback::Create(HWND agentWindow, IUnknown* auth, ULONG run)
 {
-    return new ProcessCallback(agentWindow, auth);
+    return new ProcessCallback(agentWindow, auth, run);
 }
 
-ProcessCallback::ProcessCallback(HWND agentWindow, IUnknown* auth) noexcept
-    : m_refCount(0), m_agentWindow(agentWindow), m_spAuth(auth)
+ProcessCallback::ProcessCallback(HWND agentWindow, IUnknown* auth, ULONG run) noexcept
+    : m_refCount(0), m_agentWindow(agentWindow), m_run(run), m_spAuth(auth)
 {
 }
 
@@ -263,8 +263,10 @@ HRESULT ProcessCallback::AuthenticationCompleted(LONG result)
     CKelvoSrwLockHold hold(m_authLock);
     if (!m_retired)
     {
-        // The result travels sign-extended, so -1 arrives as wParam -1.
-        PostMessageW(m_agentWindow, WM_AGENT_AUTH_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(result)), 0);
+        // The result travels sign-extended, so -1 arrives as wParam -1; the run's number
+        // lets the window tell this prompt's report from any other's.
+        PostMessageW(m_agentWindow, WM_AGENT_AUTH_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(result)),
+                     static_cast<LPARAM>(m_run));
     }
     return S_OK;
 }

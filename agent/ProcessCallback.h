@@ -2,16 +2,17 @@
 #include "agent/OneSignAuthLib.h"
 #include "common/CComPtrEx.h"
 
-// The agent's callback object handed to the sign-on product at every start. The product
-// may call it on any thread: it touches no agent state, only the product's authentication
-// object (to close the prompt) and a message posted to the agent window.
+// The agent's callback object handed to the sign-on product at each start, one per sign-in
+// run. The product may call it on any thread: it touches no agent state, only the product's
+// authentication object (to close the prompt) and a message posted to the agent window,
+// which carries the number of the run the prompt belongs to.
 class ProcessCallback final : public IProcessCallback
 {
 public:
-    // Creates a callback for the agent window that holds one reference to the product's
-    // authentication interface. The object starts with count 0: the caller's first
-    // QueryInterface takes ownership.
-    static ProcessCallback* Create(HWND agentWindow, IUnknown* auth);
+    // Creates the callback of sign-in run `run` for the agent window; it holds one reference
+    // to the product's authentication interface. The object starts with count 0: the
+    // caller's first QueryInterface takes ownership.
+    static ProcessCallback* Create(HWND agentWindow, IUnknown* auth, ULONG run);
 
     // Drops the reference to the authentication interface and goes quiet: a result the
     // product still reports closes no prompt and is not posted. The product holds this
@@ -40,13 +41,14 @@ public:
     HRESULT STDMETHODCALLTYPE AuthenticationCompleted(LONG result) override;
 
 private:
-    ProcessCallback(HWND agentWindow, IUnknown* auth) noexcept;
+    ProcessCallback(HWND agentWindow, IUnknown* auth, ULONG run) noexcept;
     ~ProcessCallback() = default;
     ProcessCallback(const ProcessCallback&) = delete;
     ProcessCallback& operator=(const ProcessCallback&) = delete;
 
     LONG m_refCount;
     HWND m_agentWindow;
+    ULONG m_run;               // the sign-in run whose prompt this callback reports
     SRWLOCK m_authLock = SRWLOCK_INIT;
     bool m_retired = false;    // under m_authLock
     CComPtrEx<IUnknown> m_spAuth;

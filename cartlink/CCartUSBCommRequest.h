@@ -16,10 +16,19 @@ public:
     BYTE GetCommandCode() const noexcept { return m_message[1]; }
     WORD GetPayloadLength() const noexcept { return static_cast<WORD>(m_message[2] | (m_message[3] << 8)); }
 
+    // The number of the work that sent the request (the agent's sign-in run), 0 for none.
+    // It never goes to the cart; the worker copies it onto the answer, so that the sender
+    // can tell an answer of its current work from a late one.
+    ULONG GetTag() const noexcept { return m_tag; }
+    void SetTag(ULONG tag) noexcept { m_tag = tag; }
+
 protected:
     CCartUSBCommRequest() noexcept = default;
 
     BYTE m_message[KELVO_REQUEST_MAX] = {};
+
+private:
+    ULONG m_tag = 0;
 };
 
 class CKelvoUSBCommRequest : public CCartUSBCommRequest

@@ -23,6 +23,10 @@ public:
     BYTE GetReceivedCommand() const noexcept { return m_message[1]; }
     const BYTE* GetPayload() const noexcept { return m_message + KELVO_HEADER_SIZE; }
 
+    // The tag of the request this answers (see CCartUSBCommRequest::GetTag).
+    ULONG GetTag() const noexcept { return m_tag; }
+    void SetTag(ULONG tag) noexcept { m_tag = tag; }
+
 protected:
     CCartUSBCommResponse() noexcept { m_message[0] = 1; }
 
@@ -31,6 +35,9 @@ protected:
 
     BYTE m_message[KELVO_HEADER_SIZE + KELVO_RESPONSE_PAYLOAD_MAX] = {};
     DWORD m_received = 0;
+
+private:
+    ULONG m_tag = 0;
 };
 
 class CKelvoUSBCommResponse : public CCartUSBCommResponse

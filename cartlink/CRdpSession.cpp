@@ -1,16 +1,9 @@
 #include "cartlink/CRdpSession.h"
 #include <new>
-#include "common/CUniqueAnyEx.h"
-#include <wtsapi32.h>
+#include "cartlink/CWtsMemoryEx.h"
 
 const CObjectExClassInfo CRdpSession::s_classInfo = { "CRdpSession", sizeof(CRdpSession),
                                                       &CRdpSession::Create, nullptr };
-
-namespace
-{
-struct WtsMemoryTraits { using Type = LPWSTR; static Type Invalid() { return nullptr; } static void Close(Type p) { WTSFreeMemory(p); } };
-using CWtsMemoryEx = CUniqueAnyEx<WtsMemoryTraits>;
-}
 
 CObjectEx* CRdpSession::Create()
 {
@@ -31,7 +24,7 @@ BOOL CRdpSession::GetClientName(CStringEx& name)
         name.Empty();
         if (!IsCurrent())
             return FALSE;
-        CWtsMemoryEx buffer;
+        CWtsMemoryEx<WCHAR> buffer;
         DWORD bytes = 0;
         if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSClientName,
                                          buffer.Put(), &bytes) || !buffer)

@@ -4,6 +4,7 @@
 #include "common/CXMLDOMNodeEx.h"
 #include "resources/KVIdsConfig.h"
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 namespace
@@ -195,9 +196,13 @@ HRESULT CXMLDOMDocumentEx::Create(CComPtrEx<IXMLDOMDocument>& document)
 
 void CXMLDOMDocumentEx::Configure(IXMLDOMDocument* document)
 {
-    // Parse synchronously, keep white space inside values, and query with XPath.
+    // Parse synchronously, keep white space inside values, and query with XPath. Nothing
+    // outside the document is fetched: no document type is read (a program running as
+    // SYSTEM reads these files too), and no external resource is resolved.
     document->put_async(VARIANT_FALSE);
     document->put_preserveWhiteSpace(VARIANT_TRUE);
+    document->put_resolveExternals(VARIANT_FALSE);
+    document->put_validateOnParse(VARIANT_FALSE);
     CComPtrEx<IXMLDOMDocument2> document2;
     if (SUCCEEDED(document->QueryInterface(KelvoMsxml::IidXmlDomDocument2, document2.PutVoid())))
     {
@@ -207,7 +212,33 @@ void CXMLDOMDocumentEx::Configure(IXMLDOMDocument* document)
         language.bstrVal = SysAllocString(L"XPath");
         // Older parsers that lack the property still understand the simple paths used here.
         document2->setProperty(property.Get(), language);
+        // A parser without these properties is covered by the document type check after
+        // every parse (RefuseDocumentType).
+        for (const auto& setting : { std::make_pair(L"ProhibitDTD", true), std::make_pair(L"ResolveExternals", false) })
+        {
+            CBstrEx name(setting.first);
+            CVariantEx value;
+            value.vt = VT_BOOL;
+            value.boolVal = setting.second ? VARIANT_TRUE : VARIANT_FALSE;
+            document2->setProperty(name.Get(), value);
+        }
+        // Configuration files nest a few elements deep; the walks over a document recurse
+        // once per level, so a parser that knows the property refuses deeper documents.
+        CBstrEx depthName(L"MaxElementDepth");
+        CVariantEx depth;
+        depth.vt = VT_I4;
+        depth.lVal = 64;
+        document2->setProperty(depthName.Get(), depth);
     }
+}
+
+HRESULT CXMLDOMDocumentEx::RefuseDocumentType(IXMLDOMDocument* document, LPCWSTR source)
+{
+    CComPtrEx<IXMLDOMDocumentType> type;
+    if (document->get_doctype(type.Put()) != S_OK || !type)
+        return S_OK;
+    CUtilLogging::Instance().LogRes(2, IDS_XML_DOCTYPE_REFUSED, source);
+    return E_FAIL;
 }
 
 void CXMLDOMDocumentEx::LogParseError(IXMLDOMDocument* document, LPCWSTR source, HRESULT& result)
@@ -250,6 +281,8 @@ HRESULT CXMLDOMDocumentEx::Load(LPCWSTR path)
         LogParseError(document.Get(), path ? path : L"", hr);
         return hr;
     }
+    if (FAILED(hr = RefuseDocumentType(document.Get(), path ? path : L"")))
+        return hr;
     m_document = std::move(document);
     return S_OK;
 }
@@ -273,6 +306,8 @@ HRESULT CXMLDOMDocumentEx::LoadXML(LPCWSTR text)
         LogParseError(document.Get(), L"(text)", hr);
         return hr;
     }
+    if (FAILED(hr = RefuseDocumentType(document.Get(), L"(text)")))
+        return hr;
     m_document = std::move(document);
     return S_OK;
 }

@@ -7,7 +7,8 @@
 class CXMLDOMNodeEx;
 
 // An XML document over the MSXML DOM. Loading creates a fresh document that replaces the
-// held one only when it parsed; failures are logged and come back as HRESULTs. Documents
+// held one only when it parsed; failures are logged and come back as HRESULTs. A document
+// with a document type declaration is refused, and nothing external is resolved. Documents
 // keep white space as written, so values with leading or trailing blanks read back as
 // they were stored.
 class CXMLDOMDocumentEx : public CObjectEx
@@ -49,6 +50,8 @@ private:
     static HRESULT Create(CComPtrEx<IXMLDOMDocument>& document);
     static void Configure(IXMLDOMDocument* document);
     static void LogParseError(IXMLDOMDocument* document, LPCWSTR source, HRESULT& result);
+    // E_FAIL (logged) for a parsed document that declares a document type.
+    static HRESULT RefuseDocumentType(IXMLDOMDocument* document, LPCWSTR source);
     HRESULT IndentChildren(IXMLDOMNode* parent, int depth, bool indent);
 
     CComPtrEx<IXMLDOMDocument> m_document;

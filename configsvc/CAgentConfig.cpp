@@ -1,5 +1,7 @@
 #include "configsvc/CAgentConfig.h"
-#include "configsvc/CKelvoSaveGuard.h"
+#include "configsvc/CKelvoCaller.h"
+#include "configsvc/CKelvoSaveArguments.h"
+#include "configsvc/CKelvoSavePath.h"
 #include "common/CADQuery.h"
 #include "common/CConfigurationEx.h"
 #include "common/CErrorEx.h"
@@ -28,14 +30,22 @@ const CInterfaceEntryEx* CAgentConfig::GetInterfaces()
 
 HRESULT CAgentConfig::SaveChanges(BSTR bstrUserName, BSTR bstrDomainName, BSTR bstrConfigFileName, BSTR bstrXML)
 {
+    // Every text is used whole from here on: a NUL inside one, or an oversized one, is refused.
+    HRESULT hr = CKelvoSaveArguments::Check(bstrUserName, bstrDomainName, bstrConfigFileName, bstrXML);
+    if (FAILED(hr))
+        return hr;
     const LPCWSTR user = TextOf(bstrUserName);
     const LPCWSTR domain = TextOf(bstrDomainName);
     const LPCWSTR path = TextOf(bstrConfigFileName);
     try
     {
         // The caller, by its own token: an administrator, and the account it names.
-        HRESULT hr = CKelvoSaveGuard::CheckCaller(user);
-        if (FAILED(hr))
+        CKelvoCaller caller;
+        if (FAILED(hr = caller.Admit(L"SaveChanges", user)))
+            return hr;
+
+        // Only a configuration file of the product, in its own folders.
+        if (FAILED(hr = CKelvoSavePath::Check(path)))
             return hr;
 
         // The named account, by the directory: an administrator of this computer.
@@ -51,44 +61,37 @@ HRESULT CAgentConfig::SaveChanges(BSTR bstrUserName, BSTR bstrDomainName, BSTR b
             }
         }
 
-        // Only a configuration file, by a plain local path.
-        if (FAILED(hr = CKelvoSaveGuard::CheckPath(path)))
-            return hr;
-
-        // Only a document without a document type, parsed without external resources.
-        if (FAILED(hr = CKelvoSaveGuard::CheckXml(TextOf(bstrXML))))
+        // Parsed without document type or external resources, and stored in one step: the
+        // old file stays whole until the new one replaces it.
+        CConfigurationEx configuration;
+        if (FAILED(hr = configuration.LoadFromText(path, TextOf(bstrXML))))
         {
             CUtilLogging::Instance().LogRes(2, IDS_SVC_XML_REFUSED, path);
-            return hr;
+            return E_FAIL;
         }
-
-        // Stored in one step: the old file stays whole until the new one replaces it.
-        CConfigurationEx configuration;
-        if (FAILED(hr = configuration.LoadFromText(path, TextOf(bstrXML))) || FAILED(hr = configuration.Save()))
+        if (FAILED(hr = configuration.Save()))
         {
             CUtilLogging::Instance().LogRes(2, IDS_SVC_SAVE_FAILED, path, hr);
             return hr;
         }
         CUtilLogging::Instance().LogRes(4, IDS_SVC_SAVED, path, domain, user);
 
-        GrantFullControl(path, user, domain);
+        GrantFullControl(path, caller);
         return S_OK;
     }
     catch (...)
     {
-        const HRESULT hr = HResultFromCaughtException();
+        hr = HResultFromCaughtException();
         CUtilLogging::Instance().LogRes(2, IDS_SVC_SAVE_FAILED, path, hr);
         return hr;
     }
 }
 
-// Lets the saving account change the file itself next time. A failure is logged and
-// swallowed: the file is written, which is what the caller asked for.
-void CAgentConfig::GrantFullControl(LPCWSTR path, LPCWSTR user, LPCWSTR domain)
+// Lets the caller's account change the file itself next time. The account is the caller's
+// SID, as its token gave it: no name is looked up again. A failure is logged and swallowed:
+// the file is written, which is what the caller asked for.
+void CAgentConfig::GrantFullControl(LPCWSTR path, CKelvoCaller& caller)
 {
-    const CStringEx trustee = CKelvoSaveGuard::TrusteeName(user, domain);
-    if (trustee.IsEmpty())
-        return;
     CStringEx objectName;
     objectName.Format(L"\\\\?\\%s", path);
 
@@ -104,9 +107,9 @@ void CAgentConfig::GrantFullControl(LPCWSTR path, LPCWSTR user, LPCWSTR domain)
         access.grfAccessPermissions = GENERIC_ALL;
         access.grfAccessMode = GRANT_ACCESS;
         access.grfInheritance = NO_INHERITANCE;
-        access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+        access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
         access.Trustee.TrusteeType = TRUSTEE_IS_USER;
-        access.Trustee.ptstrName = const_cast<LPWSTR>(trustee.GetString());
+        access.Trustee.ptstrName = static_cast<LPWSTR>(caller.Sid());
         PACL newDacl = nullptr;
         error = SetEntriesInAclW(1, &access, oldDacl, &newDacl);
         newDaclMemory.Reset(newDacl);
@@ -115,7 +118,9 @@ void CAgentConfig::GrantFullControl(LPCWSTR path, LPCWSTR user, LPCWSTR domain)
                                           DACL_SECURITY_INFORMATION, nullptr, nullptr, newDacl, nullptr);
     }
     if (error == ERROR_SUCCESS)
-        CUtilLogging::Instance().LogRes(4, IDS_SVC_GRANTED, path, trustee.GetString());
+        CUtilLogging::Instance().LogRes(4, IDS_SVC_GRANTED, path, caller.AccountText().GetString(),
+                                        caller.SidText().GetString());
     else
-        CUtilLogging::Instance().LogRes(2, IDS_SVC_GRANT_FAILED, path, trustee.GetString(), error);
+        CUtilLogging::Instance().LogRes(2, IDS_SVC_GRANT_FAILED, path, caller.AccountText().GetString(),
+                                        caller.SidText().GetString(), error);
 }

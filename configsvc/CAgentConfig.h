@@ -3,6 +3,8 @@
 #include "common/com/TDispatchEx.h"
 #include "KelvoConfigSvcLib.h"
 
+class CKelvoCaller;
+
 // The AgentConfig class: writes a configuration file for an administrator whose own
 // account may not write it. Every call is self-contained; the object holds no data.
 class CAgentConfig : public TDispatchEx<IAgentConfig, &IID_IAgentConfig, &LIBID_KelvoConfigSvcLib>,
@@ -13,14 +15,15 @@ public:
     // The registry script of the class (REGISTRY resource of the service).
     static constexpr UINT kRegistryScript = 102;
 
-    // Checks the caller, the names, the path and the document, then stores the document
-    // at the path with the configuration library's atomic save and grants the named
-    // account full control of the file. S_OK, E_ACCESSDENIED (caller or names refused),
-    // E_INVALIDARG (path refused), E_FAIL (document refused), or the save's failure; a
-    // refusal touches nothing.
+    // Checks the texts, the caller, the path, the names and the document, then stores the
+    // document at the path with the configuration library's atomic save and grants the
+    // caller's account full control of the file. S_OK, E_INVALIDARG (a text with a NUL
+    // inside, a text over its limit, or a path outside the product's folders),
+    // E_ACCESSDENIED (caller or names refused), E_FAIL (document refused), or the save's
+    // failure; a refusal touches nothing.
     HRESULT STDMETHODCALLTYPE SaveChanges(BSTR bstrUserName, BSTR bstrDomainName, BSTR bstrConfigFileName,
                                           BSTR bstrXML) override;
 
 private:
-    static void GrantFullControl(LPCWSTR path, LPCWSTR user, LPCWSTR domain);
+    static void GrantFullControl(LPCWSTR path, CKelvoCaller& caller);
 };

@@ -4,12 +4,15 @@
 #include "common/CResourceLoader.h"
 #include "common/CUniqueAnyEx.h"
 #include "common/CUtilLogging.h"
+#include "common/com/CComInitializeEx.h"
 #include "common/com/CComRegistrarEx.h"
+#include "configsvc/CKelvoComSecurity.h"
 #include "resources/KVIdsConfigSvc.h"
 #include "resources/KVIdsLogging.h"
 #include "resources/ProgramStrings.h"
 #include <objbase.h>
 #include <cwchar>
+#include <memory>
 
 namespace
 {
@@ -133,8 +136,10 @@ bool CKelvoConfigSvcModule::LoadResourcesAtStart(LPCWSTR argumentText, int& exit
         TakeResourceLibrary();
         return true;
     }
-    // Registration goes on without the texts; the test is exact, as the installer writes it.
-    if (wcsstr(argumentText, L"/regserver") || wcsstr(argumentText, L"/unregserver"))
+    // Registration and unregistration go on without the texts, whichever way the word is
+    // written (the installer writes "/UnregServer"); installing the service needs its name.
+    const Word word = FindWord(GetCommandLineW());
+    if (word != Word::None && word != Word::Service)
         return true;
     const CStringEx text = CResourceLoader::Instance().LoadText(loaded == kResourceMismatch ? IDS_PROG_RESOURCE_FILE_OLDER
                                                                                            : IDS_PROG_NO_RESOURCE_FILE);
@@ -165,26 +170,58 @@ bool CKelvoConfigSvcModule::LoadResourcesLate(int& exitCode)
     return false;
 }
 
-bool CKelvoConfigSvcModule::ParseCommandLine(LPCWSTR commandLine, HRESULT& result)
+CKelvoConfigSvcModule::Word CKelvoConfigSvcModule::FindWord(LPCWSTR commandLine)
 {
+    static const struct
+    {
+        LPCWSTR text;
+        Word word;
+    } kWords[] = {
+        { L"UnregServer", Word::UnregServer },
+        { L"RegServer", Word::RegServer },
+        { L"UnregServerPerUser", Word::UnregServerPerUser },
+        { L"RegServerPerUser", Word::RegServerPerUser },
+        { L"Service", Word::Service },
+    };
     for (LPCWSTR p = commandLine ? commandLine : L""; *p; ++p)
     {
         if (*p != L'-' && *p != L'/')
             continue;
-        const LPCWSTR token = p + 1;
-        if (MatchesWord(token, L"UnregServer"))
-            result = UnregisterServer(false);
-        else if (MatchesWord(token, L"RegServer"))
-            result = RegisterServer(false, false);
-        else if (MatchesWord(token, L"UnregServerPerUser"))
-            result = UnregisterServer(true);
-        else if (MatchesWord(token, L"RegServerPerUser"))
-            result = RegisterServer(true, false);
-        else if (MatchesWord(token, L"Service"))
-            result = RegisterServer(false, true);
-        else
-            continue;
+        for (const auto& known : kWords)
+        {
+            if (MatchesWord(p + 1, known.text))
+                return known.word;
+        }
+    }
+    return Word::None;
+}
+
+bool CKelvoConfigSvcModule::ParseCommandLine(LPCWSTR commandLine, HRESULT& result)
+{
+    const Word word = FindWord(commandLine);
+    // Without the texts an installed service is known by the name its registration recorded,
+    // so that registering and unregistering still take it away.
+    if (m_serviceName.IsEmpty())
+        m_serviceName = ReadLocalService(word == Word::RegServerPerUser || word == Word::UnregServerPerUser);
+    switch (word)
+    {
+    case Word::UnregServer:
+        result = UnregisterServer(false);
         return true;
+    case Word::RegServer:
+        result = RegisterServer(false, false);
+        return true;
+    case Word::UnregServerPerUser:
+        result = UnregisterServer(true);
+        return true;
+    case Word::RegServerPerUser:
+        result = RegisterServer(true, false);
+        return true;
+    case Word::Service:
+        result = RegisterServer(false, true);
+        return true;
+    case Word::None:
+        break;
     }
     return false;
 }
@@ -244,6 +281,8 @@ HRESULT CKelvoConfigSvcModule::RegisterAppId(bool perUser, bool service)
     if (error != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(error);
     RegDeleteValueW(appId.Get(), L"LocalService");
+    if (FAILED(hr = WritePermissions(appId.Get())))
+        return hr;
     if (!service)
         return S_OK;
 
@@ -252,6 +291,44 @@ HRESULT CKelvoConfigSvcModule::RegisterAppId(bool perUser, bool service)
     if (error != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(error);
     return Install() ? S_OK : E_FAIL;
+}
+
+HRESULT CKelvoConfigSvcModule::WritePermissions(HKEY appId)
+{
+    // Who may start the server and call it; the process sets the same for its calls.
+    const struct
+    {
+        LPCWSTR value;
+        const wchar_t* sddl;
+    } kPermissions[] = {
+        { L"LaunchPermission", CKelvoComSecurity::kLaunchSddl },
+        { L"AccessPermission", CKelvoComSecurity::kAccessSddl },
+    };
+    for (const auto& permission : kPermissions)
+    {
+        DWORD error = ERROR_SUCCESS;
+        const std::vector<BYTE> descriptor = CKelvoComSecurity::SelfRelative(permission.sddl, &error);
+        if (descriptor.empty())
+            return HRESULT_FROM_WIN32(error);
+        error = RegSetValueExW(appId, permission.value, 0, REG_BINARY, descriptor.data(),
+                               static_cast<DWORD>(descriptor.size()));
+        if (error != ERROR_SUCCESS)
+            return HRESULT_FROM_WIN32(error);
+    }
+    return S_OK;
+}
+
+CStringEx CKelvoConfigSvcModule::ReadLocalService(bool perUser)
+{
+    CComRegistrarEx registrar(perUser);
+    CRegKeyEx classes(registrar.OpenClassesRoot(KEY_READ, nullptr));
+    CStringEx keyName(L"AppID\\");
+    keyName += AppIdText();
+    wchar_t name[kLocalServiceBytes / sizeof(wchar_t)] = {};
+    DWORD size = sizeof(name) - sizeof(wchar_t);
+    if (!classes || RegGetValueW(classes.Get(), keyName, L"LocalService", RRF_RT_REG_SZ, nullptr, name, &size) != ERROR_SUCCESS)
+        return CStringEx();
+    return CStringEx(name).Left(256);
 }
 
 HRESULT CKelvoConfigSvcModule::UnregisterAppId(bool perUser)
@@ -414,6 +491,8 @@ DWORD WINAPI CKelvoConfigSvcModule::HandlerEntry(DWORD control, DWORD, LPVOID, L
 
 void CKelvoConfigSvcModule::ServiceMain()
 {
+    // The queue the stop control posts to exists before the handler can be called.
+    m_loop.Prepare();
     m_state = SERVICE_START_PENDING;
     m_serviceThreadId = GetCurrentThreadId();
     SetMessageThreadId(m_serviceThreadId);
@@ -454,7 +533,7 @@ void CKelvoConfigSvcModule::OnControl(DWORD control)
     case SERVICE_CONTROL_STOP:
         m_state = SERVICE_STOP_PENDING;
         ReportStatus(SERVICE_STOP_PENDING);
-        PostThreadMessageW(m_serviceThreadId, WM_QUIT, 0, 0);
+        m_loop.RequestStop();
         break;
     case SERVICE_CONTROL_PAUSE:
     case SERVICE_CONTROL_CONTINUE:
@@ -482,9 +561,9 @@ HRESULT CKelvoConfigSvcModule::Run()
         CUtilLogging::Instance().LogRes(4, IDS_SVC_NOT_A_SERVICE);
         return 1;
     }
-    // Calls are authenticated and encrypted; the objects identify their callers.
-    HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                                      RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
+    // Only SYSTEM, administrators and interactive users of this computer may call;
+    // calls are authenticated and encrypted, and the objects identify their callers.
+    HRESULT hr = CKelvoComSecurity::InitializeProcess();
     if (FAILED(hr))
         return hr;
     if (FAILED(hr = RegisterClassObjects()))
@@ -500,7 +579,8 @@ HRESULT CKelvoConfigSvcModule::Run()
         RevokeClassObjects();
         return hr;
     }
-    RunMessageLoop();
+    // A stop during the start is not reported as running; the loop then ends at once.
+    m_loop.Run([this](const MSG& message) { return OnLoopMessage(message); });
     RevokeClassObjects();
 
     if (CUtilLogging::Instance().GetLevel() != 0)
@@ -530,44 +610,27 @@ void CKelvoConfigSvcModule::RevokeClassObjects()
         m_serviceCookie = 0;
 }
 
-void CKelvoConfigSvcModule::RunMessageLoop()
+bool CKelvoConfigSvcModule::OnLoopMessage(const MSG& message)
 {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-    {
-        // The hand-off and the settings notice are thread messages; a window message with
-        // the same number belongs to that window.
-        if (message.hwnd == nullptr && message.message == WM_LOG_HANDOFF)
-        {
-            CBstrEx prefix, text;
-            prefix.Attach(reinterpret_cast<BSTR>(message.wParam));
-            text.Attach(reinterpret_cast<BSTR>(message.lParam));
-            CUtilLogging::Instance().WriteLine(prefix.Text(), text.Text());
-            continue;
-        }
-        if (message.hwnd == nullptr && message.message == WM_CONFIG_CHANGED)
-        {
-            CUtilLogging::Instance().LogRes(4, IDS_SVC_SETTINGS_CHANGED);
-            SetUpLogging();
-            continue;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    // The settings notice is a thread message; a window message with the same number
+    // belongs to that window.
+    if (message.hwnd != nullptr || message.message != WM_CONFIG_CHANGED)
+        return false;
+    CUtilLogging::Instance().LogRes(4, IDS_SVC_SETTINGS_CHANGED);
+    SetUpLogging();
+    return true;
 }
 
 void CKelvoConfigSvcModule::SetUpLogging()
 {
-    bool initialized = false;
+    // COM of its own, unless the service thread initialised it; a thread on which COM is
+    // already initialised (S_FALSE) or cannot be (another apartment) is left as it was.
+    std::unique_ptr<CComInitializeEx> com;
     if (!m_comInitialized || GetCurrentThreadId() != m_serviceThreadId)
     {
-        if (CoInitialize(nullptr) != S_OK)
-        {
-            // S_FALSE: COM was already initialised here by someone else; leave it to them.
-            CoUninitialize();
+        com = std::make_unique<CComInitializeEx>(COINIT_APARTMENTTHREADED);
+        if (com->Result() != S_OK)
             return;
-        }
-        initialized = true;
     }
     {
         CConfiguration configuration;
@@ -584,8 +647,6 @@ void CKelvoConfigSvcModule::SetUpLogging()
                 log.ReportEventRes(EVENTLOG_INFORMATION_TYPE, IDS_SVC_LOG_FAILED, static_cast<int>(error));
         }
     }
-    if (initialized)
-        CoUninitialize();
 }
 
 void CKelvoConfigSvcModule::LogEvent(WORD type, LPCWSTR text)

@@ -3,6 +3,7 @@
 #include "common/com/CComModuleEx.h"
 #include "common/com/TClassFactoryEx.h"
 #include "configsvc/CAgentConfig.h"
+#include "configsvc/CKelvoServiceLoop.h"
 #include "configsvc/CServiceConfig.h"
 #include <atomic>
 
@@ -14,9 +15,6 @@
 class CKelvoConfigSvcModule : public CComModuleEx
 {
 public:
-    // The logger's hand-off message: wParam and lParam are BSTRs with a log line's time
-    // prefix and text.
-    static constexpr UINT WM_LOG_HANDOFF = WM_USER + 10;
     static constexpr UINT WM_CONFIG_CHANGED = CServiceConfig::WM_CONFIG_CHANGED;
     // Registry scripts of the server's AppID and its two classes.
     static constexpr UINT kAppIdScript = 101;
@@ -31,6 +29,18 @@ public:
     int WinMain(LPCWSTR argumentText);
 
 private:
+    // The words of the command line, as the first match names one.
+    enum class Word
+    {
+        None,
+        UnregServer,
+        RegServer,
+        UnregServerPerUser,
+        RegServerPerUser,
+        Service,
+    };
+    static Word FindWord(LPCWSTR commandLine);
+
     // Loads the satellite resource library; false (with the exit code) when the program
     // must end.
     bool LoadResourcesAtStart(LPCWSTR argumentText, int& exitCode);
@@ -44,6 +54,9 @@ private:
     HRESULT RegisterAppId(bool perUser, bool service);
     HRESULT UnregisterAppId(bool perUser);
     HRESULT UpdateClasses(bool perUser, bool registering);
+    HRESULT WritePermissions(HKEY appId);
+    // The service the AppID names (its LocalService value), or empty.
+    CStringEx ReadLocalService(bool perUser);
     bool IsInstalled();
     bool Install();
     bool Uninstall();
@@ -56,7 +69,7 @@ private:
     HRESULT Run();
     HRESULT RegisterClassObjects();
     void RevokeClassObjects();
-    void RunMessageLoop();
+    bool OnLoopMessage(const MSG& message);
     void SetUpLogging();
     void ReportStatus(DWORD state);
 
@@ -80,6 +93,7 @@ private:
     SERVICE_STATUS m_status = {};
     std::atomic<LONG> m_state{ SERVICE_STOPPED };
     DWORD m_serviceThreadId = 0;
+    CKelvoServiceLoop m_loop;
     DWORD m_agentCookie = 0;
     DWORD m_serviceCookie = 0;
     TClassFactoryEx<CAgentConfig> m_agentFactory;

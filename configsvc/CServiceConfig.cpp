@@ -1,4 +1,5 @@
 #include "configsvc/CServiceConfig.h"
+#include "configsvc/CKelvoCaller.h"
 
 const CInterfaceEntryEx* CServiceConfig::GetInterfaces()
 {
@@ -12,6 +13,11 @@ const CInterfaceEntryEx* CServiceConfig::GetInterfaces()
 
 HRESULT CServiceConfig::Changed()
 {
+    // Only an administrator makes the service read its settings again.
+    CKelvoCaller caller;
+    const HRESULT hr = caller.Admit(L"Changed", nullptr);
+    if (FAILED(hr))
+        return hr;
     // The re-read happens on the loop after this call returns; a failed post (no loop)
     // leaves the settings as they are, which is all the caller could learn.
     if (CComModuleEx* module = CComModuleEx::Instance())

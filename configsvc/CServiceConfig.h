@@ -15,6 +15,7 @@ public:
 
     static const CInterfaceEntryEx* GetInterfaces();
 
-    // Posts WM_CONFIG_CHANGED and returns S_OK at once, whether or not the post succeeded.
+    // For an administrator (as SaveChanges admits callers): posts WM_CONFIG_CHANGED and
+    // returns S_OK at once, whether or not the post succeeded. E_ACCESSDENIED otherwise.
     HRESULT STDMETHODCALLTYPE Changed() override;
 };

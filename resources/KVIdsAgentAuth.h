@@ -60,3 +60,27 @@
 #define IDS_AUTH_METHOD_5               595
 #define IDS_AUTH_METHOD_4               599
 #define IDS_AUTH_METHOD_9               601
+
+// Sign-in runs: the start (run), the end (run, reason text, end code), a report that
+// belongs to no current run (message, run), a prompt the product never answered (run,
+// seconds), a computer name that could not be read (user), a request not sent because a
+// name was empty (run).
+#define IDS_RUN_STARTED                 7000
+#define IDS_RUN_ENDED                   7001
+#define IDS_RUN_STALE_DROPPED           7002
+#define IDS_RUN_PROMPT_UNANSWERED       7003
+#define IDS_RUN_NO_ENDPOINT_NAME        7004
+#define IDS_RUN_EMPTY_NAME              7005
+// Why a run ended, one text per reason.
+#define IDS_RUN_END_GRANTED             7010
+#define IDS_RUN_END_NOT_SIGNED_IN       7011
+#define IDS_RUN_END_FAILED              7012
+#define IDS_RUN_END_FAILED_SHOWN        7013
+#define IDS_RUN_END_DECLINED            7014
+#define IDS_RUN_END_PROMPT_UNANSWERED   7015
+#define IDS_RUN_END_SESSION_AWAY        7016
+#define IDS_RUN_END_CART_DISCONNECTED   7017
+#define IDS_RUN_END_WORKER_RESTARTED    7018
+#define IDS_RUN_END_SESSION_ENDING      7019
+#define IDS_RUN_END_AGENT_EXIT          7020
+#define IDS_RUN_END_REMOTE_SESSION      7021

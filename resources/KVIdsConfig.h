@@ -29,3 +29,4 @@
 #define IDS_XML_CREATE_FAILED       576
 #define IDS_XML_LOAD_FAILED         577
 #define IDS_XML_PARSE_ERROR         579
+#define IDS_XML_DOCTYPE_REFUSED     7150 // %s: the file or "(text)"

@@ -18,15 +18,22 @@
 #define IDS_SVC_CANNOT_STOP_SERVICE     55310
 
 // Log texts of the AgentConfig and ServiceConfig objects and the host.
-#define IDS_SVC_CALLER_UNKNOWN          21201 // 0x%08X: why the caller could not be identified
-#define IDS_SVC_CALLER_NOT_ADMIN        21202 // %s %s: caller's domain and name
-#define IDS_SVC_CALLER_OTHER_NAME       21203 // %s %s %s: caller's domain and name, name asked for
+#define IDS_SVC_CALLER_UNKNOWN          21201 // %s 0x%08X: call, why the caller could not be identified
+#define IDS_SVC_CALLER_NOT_ADMIN        21202 // %s %s %s %d %d %d %d %d 0x%X: call, caller's domain and name, token facts
+#define IDS_SVC_CALLER_OTHER_NAME       21203 // %s %s %s %s: call, caller's domain and name, name asked for
 #define IDS_SVC_NAMES_NOT_ADMIN         21204 // %s %s: domain and name asked for
 #define IDS_SVC_PATH_REFUSED            21205 // %s: path
 #define IDS_SVC_XML_REFUSED             21206 // %s: path
 #define IDS_SVC_SAVE_FAILED             21207 // %s 0x%08X: path, result
 #define IDS_SVC_SAVED                   21208 // %s %s %s: path, domain, name
-#define IDS_SVC_GRANTED                 21209 // %s %s: path, trustee
-#define IDS_SVC_GRANT_FAILED            21210 // %s %s %u: path, trustee, error
+#define IDS_SVC_GRANTED                 21209 // %s %s %s: path, caller's account, its SID
+#define IDS_SVC_GRANT_FAILED            21210 // %s %s %s %u: path, caller's account, its SID, error
 #define IDS_SVC_SETTINGS_CHANGED        21212
-#define IDS_SVC_CALLER_IDENTIFIED       21213 // %s %s 0x%08X %d: caller's domain and name, impersonation result, member
+#define IDS_SVC_CALLER_IDENTIFIED       21213 // %s %s %s %s 0x%08X %d: call, caller's domain, name and SID, impersonation result, administrator
+
+// Refusals of the texts, paths and folders a save names.
+#define IDS_SVC_ARGUMENT_HAS_NUL        7100 // %s %u %u: parameter, position of the NUL, length
+#define IDS_SVC_ARGUMENT_TOO_LONG       7101 // %s %u %u: parameter, length, limit
+#define IDS_SVC_PRODUCT_FOLDERS_MISSING 7102 // %s: path
+#define IDS_SVC_PATH_NOT_PRODUCT_FOLDER 7103 // %s %s %s: path, configuration folder, install folder
+#define IDS_SVC_FOLDER_UNTRUSTED        7104 // %s %d %s: path, folder is a link, folder's owner

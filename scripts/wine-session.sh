@@ -37,6 +37,12 @@ wineserver -p
 # Plain wineboot (it initialises a new prefix by itself): "wineboot -i" leaves a second
 # services.exe running, and services created through one are unknown to the other.
 wine wineboot >/dev/null 2>&1
+# One desktop for the whole session: Wine's desktop process ends when the desktop is idle, and
+# when a test starts it again it holds that test's output open long after the test has ended
+# (see tests/uisupport/WineDesktopKeeper.cpp). The keeper uses the desktop until the server stops.
+if [ -f "$build/bin/WineDesktopKeeper.exe" ]; then
+  wine "$build/bin/WineDesktopKeeper.exe" </dev/null >/dev/null 2>&1 &
+fi
 if [ "$fresh" -eq 1 ]; then
   # A crash ends at once with a backtrace instead of waiting for a dialog; hiding windows
   # does not wait for the window manager.

@@ -41,6 +41,15 @@ HRESULT CComModuleEx::GetTypeInfo(REFGUID libid, WORD major, WORD minor, REFIID 
     if (!info)
         return E_POINTER;
     *info = nullptr;
+    for (const auto& known : m_typeInfos)
+    {
+        if (IsEqualIID(known.first, iid))
+        {
+            known.second->AddRef();
+            *info = known.second.Get();
+            return S_OK;
+        }
+    }
     if (!m_typeLib)
     {
         wchar_t path[MAX_PATH];
@@ -52,10 +61,18 @@ HRESULT CComModuleEx::GetTypeInfo(REFGUID libid, WORD major, WORD minor, REFIID 
         if (FAILED(hr))
             return hr;
     }
-    return m_typeLib->GetTypeInfoOfGuid(iid, info);
+    CComPtrEx<ITypeInfo> found;
+    const HRESULT hr = m_typeLib->GetTypeInfoOfGuid(iid, found.Put());
+    if (FAILED(hr))
+        return hr;
+    m_typeInfos.emplace_back(iid, found);
+    *info = found.Detach();
+    return S_OK;
 }
 
 void CComModuleEx::ReleaseTypeLibrary() noexcept
 {
+    // The interfaces' information holds its library: it goes first.
+    m_typeInfos.clear();
     m_typeLib.Reset();
 }

@@ -2,6 +2,8 @@
 #include "common/CComPtrEx.h"
 #include <windows.h>
 #include <oaidl.h>
+#include <utility>
+#include <vector>
 
 // The COM server side of a program: counts the locks that live objects and
 // IClassFactory::LockServer hold, knows the thread that serves the objects, and loads the
@@ -28,9 +30,11 @@ public:
 
     // The type information of one interface of the program's type library: resource
     // TYPELIB 1 of the running program, or else the registered library of that LIBID.
-    // Loaded once and kept; the caller gets its own reference.
+    // The library and each interface's information are loaded once and kept until
+    // ReleaseTypeLibrary; the caller gets its own reference.
     HRESULT GetTypeInfo(REFGUID libid, WORD major, WORD minor, REFIID iid, ITypeInfo** info);
-    // Drops the cached type library (before COM is uninitialised).
+    // Drops the type library and every interface's information taken from it, so that
+    // nothing of the library outlives COM (call it before COM is uninitialised).
     void ReleaseTypeLibrary() noexcept;
 
 protected:
@@ -39,4 +43,7 @@ protected:
 
 private:
     CComPtrEx<ITypeLib> m_typeLib;
+    // The information of each interface asked for, by interface ID: a program serves a
+    // handful of interfaces, so a short list is searched.
+    std::vector<std::pair<IID, CComPtrEx<ITypeInfo>>> m_typeInfos;
 };

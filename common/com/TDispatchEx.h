@@ -4,7 +4,8 @@
 
 // IDispatch for a dual interface, driven by the type information of the program's type
 // library: names are resolved and calls made through ITypeInfo, never by a switch on
-// dispatch IDs. The type information is loaded once per interface and kept.
+// dispatch IDs. The program's module loads the type information once per interface and
+// keeps it with the library, until the module releases both.
 template <class Interface, const IID* Iid, const GUID* Libid, WORD Major = 1, WORD Minor = 0>
 class TDispatchEx : public Interface
 {
@@ -53,19 +54,9 @@ public:
 private:
     static HRESULT LoadTypeInfo(ITypeInfo** info)
     {
-        // Kept for the life of the process, as the type library it belongs to.
-        static ITypeInfo* cached = nullptr;
-        if (!cached)
-        {
-            CComModuleEx* module = CComModuleEx::Instance();
-            if (!module)
-                return E_UNEXPECTED;
-            const HRESULT hr = module->GetTypeInfo(*Libid, Major, Minor, *Iid, &cached);
-            if (FAILED(hr))
-                return hr;
-        }
-        cached->AddRef();
-        *info = cached;
-        return S_OK;
+        CComModuleEx* module = CComModuleEx::Instance();
+        if (!module)
+            return E_UNEXPECTED;
+        return module->GetTypeInfo(*Libid, Major, Minor, *Iid, info);
     }
 };

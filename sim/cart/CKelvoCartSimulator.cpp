@@ -156,12 +156,13 @@ void CKelvoCartSimulator::SetIdentity(BYTE protocolVersion, LPCWSTR serialNumber
     m_firmwareVersion = firmwareVersion;
 }
 
-void CKelvoCartSimulator::SetFault(KelvoCartFault fault, DWORD delayMs, LONG count)
+void CKelvoCartSimulator::SetFault(KelvoCartFault fault, DWORD delayMs, LONG count, BYTE command)
 {
     CKelvoSrwLockHold hold(m_lock);
     m_fault = fault;
     m_faultDelayMs = delayMs;
     m_faultCount = fault == KelvoCartFault::None ? 0 : count;
+    m_faultCommand = command;
 }
 
 void CKelvoCartSimulator::SetLineSink(std::function<void(const CStringEx&)> sink)
@@ -188,10 +189,10 @@ std::vector<CStringEx> CKelvoCartSimulator::GetLines() const
     return m_lines;
 }
 
-KelvoCartFault CKelvoCartSimulator::TakeFault(DWORD& delayMs)
+KelvoCartFault CKelvoCartSimulator::TakeFault(BYTE command, DWORD& delayMs)
 {
     CKelvoSrwLockHold hold(m_lock);
-    if (m_faultCount == 0)
+    if (m_faultCount == 0 || (m_faultCommand != 0 && m_faultCommand != command))
         return KelvoCartFault::None;
     if (m_faultCount > 0)
         --m_faultCount;
@@ -301,12 +302,12 @@ void CKelvoCartSimulator::ServeConnection(HANDLE pipe, const CEventEx& ioEvent)
             bool ignoreWrite = false;
             {
                 CKelvoSrwLockHold hold(m_lock);
-                ignoreWrite = m_fault == KelvoCartFault::IgnoreWrite && m_faultCount != 0;
+                ignoreWrite = m_fault == KelvoCartFault::IgnoreWrite && m_faultCount != 0 && m_faultCommand == 0;
             }
             if (ignoreWrite)
             {
                 DWORD delay = 0;
-                TakeFault(delay);
+                TakeFault(0, delay);
                 Report(L"request not taken");
                 WaitForHangUp(pipe);
                 return;
@@ -328,7 +329,7 @@ void CKelvoCartSimulator::ServeConnection(HANDLE pipe, const CEventEx& ioEvent)
             return;
 
         DWORD delay = 0;
-        const KelvoCartFault fault = TakeFault(delay);
+        const KelvoCartFault fault = TakeFault(bytes >= 2 ? request[1] : 0, delay);
         Answer answer = Process(request, bytes);
         answer.line += FaultNote(fault);
         Report(answer.line);

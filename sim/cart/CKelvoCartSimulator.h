@@ -51,9 +51,9 @@ public:
     void SetRefuseAccess(bool refuse);
     void SetIdentity(BYTE protocolVersion, LPCWSTR serialNumber, LPCWSTR firmwareVersion);
 
-    // Misbehaves on the next `count` exchanges (-1: until told otherwise). The delay is
-    // how late AnswerLate answers.
-    void SetFault(KelvoCartFault fault, DWORD delayMs = 0, LONG count = -1);
+    // Misbehaves on the next `count` exchanges (-1: until told otherwise) of the command
+    // `command` (0: of every command). The delay is how late AnswerLate answers.
+    void SetFault(KelvoCartFault fault, DWORD delayMs = 0, LONG count = -1, BYTE command = 0);
 
     // Receives one line per exchange, on the pipe's thread.
     void SetLineSink(std::function<void(const CStringEx&)> sink);
@@ -79,7 +79,8 @@ private:
     // Waits until the workstation drops the connection (or the cart is removed).
     void WaitForHangUp(HANDLE pipe);
     Answer Process(const BYTE* request, DWORD length);
-    KelvoCartFault TakeFault(DWORD& delayMs);
+    // The fault for an exchange of `command`, counted off when it applies.
+    KelvoCartFault TakeFault(BYTE command, DWORD& delayMs);
     void Report(const CStringEx& line);
 
     const USHORT m_vendorId;
@@ -100,6 +101,7 @@ private:
     KelvoCartFault m_fault = KelvoCartFault::None;
     DWORD m_faultDelayMs = 0;
     LONG m_faultCount = 0;
+    BYTE m_faultCommand = 0;    // 0: every command
     LONG m_exchanges = 0;
     LONG m_requestCounts[256] = {};
     std::vector<CStringEx> m_lines;

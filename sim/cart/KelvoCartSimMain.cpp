@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 namespace
@@ -13,7 +14,7 @@ void Usage()
     fwprintf(stderr,
              L"usage: KelvoCartSim [--pipe NAME] [--vid HEX] [--pid HEX] [--bound COMPUTER] [--refuse]\n"
              L"commands on standard input: press | release | bind NAME | refuse | grant | access HEX |\n"
-             L"  status HEX | fault none|late MS|ignore-write|ignore-read|short|wrong-command|hang-up |\n"
+             L"  status HEX | fault none|late MS|ignore-write|ignore-read|short|wrong-command|hang-up [for HEX] |\n"
              L"  remove | restore | quit\n");
 }
 
@@ -27,7 +28,7 @@ void Print(const wchar_t* text)
     LeaveCriticalSection(&g_output);
 }
 
-bool ApplyFault(CKelvoCartSimulator& cart, const std::wstring& name, DWORD delay)
+bool ApplyFault(CKelvoCartSimulator& cart, const std::wstring& name, DWORD delay, BYTE command)
 {
     static const struct { const wchar_t* name; KelvoCartFault fault; } faults[] = {
         {L"none", KelvoCartFault::None},
@@ -42,7 +43,7 @@ bool ApplyFault(CKelvoCartSimulator& cart, const std::wstring& name, DWORD delay
     {
         if (name == entry.name)
         {
-            cart.SetFault(entry.fault, delay);
+            cart.SetFault(entry.fault, delay, -1, command);
             return true;
         }
     }
@@ -75,9 +76,21 @@ bool RunCommand(CKelvoCartSimulator& cart, const std::wstring& line)
         cart.SetStatus(static_cast<BYTE>(wcstoul(argument, nullptr, 16)));
     else if (command == L"fault" && fields >= 2)
     {
-        wchar_t delay[32] = {};
-        swscanf(line.c_str(), L"%*ls %*ls %31ls", delay);
-        if (!ApplyFault(cart, argument, wcstoul(delay, nullptr, 10)))
+        // After the fault's name: its delay in milliseconds, and "for" with the command code
+        // it is limited to.
+        std::wistringstream rest(line);
+        std::wstring token;
+        rest >> token >> token;
+        DWORD delay = 0;
+        BYTE code = 0;
+        while (rest >> token)
+        {
+            if (token == L"for" && rest >> token)
+                code = static_cast<BYTE>(wcstoul(token.c_str(), nullptr, 16));
+            else
+                delay = wcstoul(token.c_str(), nullptr, 10);
+        }
+        if (!ApplyFault(cart, argument, delay, code))
         {
             Print(L"unknown fault");
             return true;

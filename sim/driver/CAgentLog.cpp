@@ -26,30 +26,44 @@ std::string ReadFrom(const CStringEx& path, size_t offset)
 }
 }
 
-CAgentLog::CAgentLog(const CScenarioFolder& folder)
+CAgentLog::CAgentLog(const CScenarioFolder& folder, Clock clock) : m_clock(clock)
 {
     CTaskMemEx known;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, reinterpret_cast<PWSTR*>(known.Put()))))
-        m_path = static_cast<const wchar_t*>(known.Get());
+        m_folder = static_cast<const wchar_t*>(known.Get());
     for (UINT id : {IDS_DATA_FOLDER_COMPANY, IDS_DATA_FOLDER_PRODUCT, IDS_DATA_FOLDER_PROGRAM, IDS_LOG_FOLDER_NAME})
     {
         CStringEx level;
         folder.GetResources().LoadText(id, level);
-        m_path += L"\\";
-        m_path += level;
+        m_folder += L"\\";
+        m_folder += level;
     }
     const CStringEx& program = folder.GetProgramPath();
-    CStringEx name = program.Mid(program.ReverseFind(L'\\') + 1);
-    if (name.ReverseFind(L'.') > 0)
-        name = name.Left(name.ReverseFind(L'.'));
+    m_name = program.Mid(program.ReverseFind(L'\\') + 1);
+    if (m_name.ReverseFind(L'.') > 0)
+        m_name = m_name.Left(m_name.ReverseFind(L'.'));
+    Mark();
+}
+
+SYSTEMTIME CAgentLog::Now() const
+{
+    if (m_clock)
+        return m_clock();
     SYSTEMTIME now;
     GetLocalTime(&now);
-    m_path.AppendFormat(L"\\%s%04d%02d%02d.log", name.GetString(), now.wYear, now.wMonth, now.wDay);
-    Mark();
+    return now;
+}
+
+CStringEx CAgentLog::GetPathOf(const SYSTEMTIME& day) const
+{
+    CStringEx path;
+    path.Format(L"%s\\%s%04d%02d%02d.log", m_folder.GetString(), m_name.GetString(), day.wYear, day.wMonth, day.wDay);
+    return path;
 }
 
 void CAgentLog::Mark()
 {
+    m_path = GetPathOf(Now());
     CFileHandleEx file(CreateFileW(m_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
@@ -58,7 +72,11 @@ void CAgentLog::Mark()
 
 std::string CAgentLog::NewText() const
 {
-    return ReadFrom(m_path, m_offset);
+    std::string text = ReadFrom(m_path, m_offset);
+    const CStringEx today = GetPathOf(Now());
+    if (today.CompareNoCase(m_path) != 0)
+        text += ReadFrom(today, 0);
+    return text;
 }
 
 bool CAgentLog::WaitForText(const char* text, DWORD boundMs) const

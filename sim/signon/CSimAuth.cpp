@@ -81,6 +81,17 @@ HRESULT CSimAuth::StartPrompt(Face* face, IUnknown* companion, IUnknown* callbac
     if (session == nullptr)
         return E_POINTER;
 
+    if (config.m_reportDuringStart && config.m_callback && callback != nullptr)
+    {
+        // A prompt that is answered before its start returns (a card already on the reader).
+        {
+            std::lock_guard<std::mutex> guard(self->m_lock);
+            *session = ++self->m_sessions;
+        }
+        Report(callback, config.m_callbackResult);
+        return config.m_startResult;
+    }
+
     std::lock_guard<std::mutex> guard(self->m_lock);
     *session = ++self->m_sessions;
     // The product keeps the callback it was given for as long as the prompt is up.
@@ -113,17 +124,19 @@ DWORD CSimAuth::CallbackThread(LPVOID context)
     const bool due = report->reportAfterClose ? (Sleep(report->delayMs), true)
                                               : report->cancel.Wait(report->delayMs) == WAIT_TIMEOUT;
     if (due)
-    {
-        CSimJournal::Write(L"Callback %u %ld thread=%lu", kCallbackCompleted, report->result, GetCurrentThreadId());
-        IUnknown* callback = report->callback.Get();
-        using Completed = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LONG);
-        void* const* table = *reinterpret_cast<void* const* const*>(callback);
-        reinterpret_cast<Completed>(table[kCallbackCompleted])(callback, report->result);
-    }
+        Report(report->callback.Get(), report->result);
     // The references go first; the DLL may unload only once this thread is out of it.
     const HMODULE module = report->pin.Detach();
     report.reset();
     FreeLibraryAndExitThread(module, 0);
+}
+
+void CSimAuth::Report(IUnknown* callback, LONG result)
+{
+    CSimJournal::Write(L"Callback %u %ld thread=%lu", kCallbackCompleted, result, GetCurrentThreadId());
+    using Completed = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LONG);
+    void* const* table = *reinterpret_cast<void* const* const*>(callback);
+    reinterpret_cast<Completed>(table[kCallbackCompleted])(callback, result);
 }
 
 void CSimAuth::EndPrompt()

@@ -6,7 +6,8 @@
 
 // The product's authentication object. It records every call, and after a start it
 // reports the configured result to the client's callback from a thread of its own once
-// the configured delay has passed, unless the prompt is closed or reset first.
+// the configured delay has passed, unless the prompt is closed or reset first (or, when so
+// configured, at once on the caller's thread before the start returns).
 class CSimAuth : public CSimComObject
 {
 public:
@@ -27,6 +28,8 @@ private:
     template <UINT Position>
     static HRESULT STDMETHODCALLTYPE SetText(Face* face, BSTR text);
     static DWORD WINAPI CallbackThread(LPVOID context);
+    // Calls the client's callback with the prompt's result, as the product reports.
+    static void Report(IUnknown* callback, LONG result);
 
     // Stops a report that has not been made yet and lets go of the callback, as the
     // product does when its prompt is closed or reset.

@@ -10,6 +10,9 @@
 //   Callback=1             0: the prompt never reports back
 //   CallbackDelayMs=200    time the prompt stays open before it reports
 //   CallbackResult=0       result it reports (signed, e.g. -1)
+//   CallbackDuringStart=0  1: the prompt reports at once, on the caller's thread, before the
+//                          start returns
+//   ReportAfterClose=0     1: a close or reset no longer stops a report that is due
 //   Principal=user@WORKGROUP
 //   Methods=1              authentication method values, comma-separated
 //   FailedItems=           indices (from 1) of method items that answer E_FAIL
@@ -30,6 +33,8 @@ public:
     // The report of a prompt is already on its way when the prompt is closed or reset, and
     // still arrives.
     bool m_reportAfterClose = false;
+    // The prompt reports at once, before its start has returned to the caller.
+    bool m_reportDuringStart = false;
     CStringEx m_principal = L"user@WORKGROUP";
     std::vector<CStringEx> m_methods{CStringEx(L"1")};
     std::vector<LONG> m_failedItems;

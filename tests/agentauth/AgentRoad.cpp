@@ -133,6 +133,8 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
     m_log = std::make_unique<CAgentLog>(m_folder);
     m_agent.AddEnvironment(L"KELVO_SIGNON_SIM_CONFIG", m_signOnConfig);
     m_agent.AddEnvironment(L"KELVO_ADSI_DATA", directory);
+    if (!options.cartPresentAtStart && !m_cart.Remove())
+        return Fail(L"The cart could not be taken away before the agent's start.");
     const size_t mark = m_cart.Mark();
     CStringEx arguments;
     if (options.skipFirstAutoStart)
@@ -150,6 +152,8 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
     if (!m_agent.WaitForWindow(kStartBoundMs))
         return Fail(L"The agent's window did not appear.");
     m_boxes = std::make_unique<CMessageBoxAnswerer>(m_agent.GetProcessId(), m_agent.GetWindowTitle());
+    if (!options.cartPresentAtStart)
+        return m_agent.WaitForConnected(0, kStartBoundMs) || Fail(L"The agent did not show the cart missing.");
     if (!m_agent.WaitForConnected(1, kStartBoundMs))
         return Fail(L"The agent did not connect the cart.");
     if (!m_cart.WaitForExchange(L"access state", mark, kStartBoundMs))
@@ -181,6 +185,12 @@ bool CAgentRoad::Press()
         return false;
     const bool seen = m_cart.WaitForExchange(L"drawer button pressed", mark, 3000);
     return m_cart.Release() && seen;
+}
+
+bool CAgentRoad::WaitForCartSearch(DWORD boundMs) const
+{
+    return ScenarioWaitFor([&] { return m_folder.ReadHidTrace().find("CM_Get_Device_Interface_ListW") != std::string::npos; },
+                           boundMs);
 }
 
 std::vector<std::string> CAgentRoad::Journal() const

@@ -25,6 +25,9 @@ struct AgentRoadOptions
     // Started with the switch that suppresses the first automatic sign-in, so that the road
     // begins at the drawer button.
     bool skipFirstAutoStart = true;
+    // The cart is plugged in when the agent starts; without it the agent starts with no
+    // cart (shown disconnected) and the road brings the cart back itself (Cart().Restore()).
+    bool cartPresentAtStart = true;
 };
 
 class CAgentRoad
@@ -40,7 +43,8 @@ public:
     CAgentRoad& operator=(const CAgentRoad&) = delete;
 
     // Starts the cart and the agent and waits until the agent shows the cart connected and
-    // polls it. FALSE with GetErrorText() when any step failed.
+    // polls it (or, with the cart absent, until the agent shows it disconnected). FALSE with
+    // GetErrorText() when any step failed.
     bool Start(const AgentRoadOptions& options);
     // Stops the agent (and then the cart); TRUE when both ended within their bounds.
     bool Stop();
@@ -69,6 +73,9 @@ public:
     bool WaitForCartQuiet(LPCWSTR text, DWORD quietMs, DWORD boundMs) const;
     // A short press of the drawer button: pressed until the agent's poll has read it.
     bool Press();
+    // Waits until the agent has searched for its cart once (the HID stand-ins' trace shows
+    // the device list handed out); TRUE when it did within the bound.
+    bool WaitForCartSearch(DWORD boundMs) const;
 
 private:
     bool Fail(const std::wstring& text);

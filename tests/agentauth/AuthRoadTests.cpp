@@ -1,7 +1,7 @@
 // The whole agent against the simulated cart, the sign-on stand-in and the directory
 // stand-in: what the cart received, what the sign-on product was asked, what the user was
 // shown and what the agent logged, for each road a drawer opening can take.
-#include "tests/agentauth/AgentRoad.h"
+#include "tests/agentauth/AuthRoadFixture.h"
 #include "agent/KelvoAgentMessages.h"
 #include "resources/KVResourceIds.h"
 #include <gtest/gtest.h>
@@ -9,61 +9,6 @@
 
 namespace
 {
-constexpr DWORD kStepMs = 8000;      // bound of one step of a road
-constexpr DWORD kNothingMs = 1500;   // how long "nothing more happens" is watched
-
-class AuthRoad : public ::testing::Test
-{
-protected:
-    void Start(const AgentRoadOptions& options = AgentRoadOptions())
-    {
-        ASSERT_TRUE(road.Start(options)) << ScenarioUtf8(road.GetErrorText().c_str()) << "\n"
-                                         << road.Cart().Transcript();
-        computer = road.ComputerName();
-        from = road.Cart().Mark();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(road.Stop());
-    }
-    bool CartSees(const std::wstring& text, DWORD boundMs = kStepMs)
-    {
-        return road.Cart().WaitForExchange(text.c_str(), from, boundMs);
-    }
-    size_t CartCount(const std::wstring& text) { return road.CountCart(text.c_str(), from); }
-    // Index of the first cart line from the mark that contains the text; -1 when none.
-    int CartLine(const std::wstring& text)
-    {
-        const std::vector<CStringEx> lines = road.Cart().GetLines();
-        for (size_t i = from; i < lines.size(); ++i)
-        {
-            if (std::wstring(lines[i]).find(text) != std::wstring::npos)
-                return static_cast<int>(i);
-        }
-        return -1;
-    }
-    std::string Transcript() { return road.Cart().Transcript(); }
-    // An administrator presses the button of a cart bound to another computer, and the
-    // question whether to bind it here is open.
-    void StartWithTheRebindQuestionOpen()
-    {
-        AgentRoadOptions options;
-        options.user = L"kiosk";
-        options.cartArguments = L"--bound OTHER-WS";
-        Start(options);
-        ASSERT_TRUE(road.Press());
-        ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
-    }
-    std::wstring Granted(const std::wstring& user, int mode)
-    {
-        return L"drawer access granted to " + user + L" on " + computer + L" (mode " + std::to_wstring(mode) + L")";
-    }
-
-    CAgentRoad road;
-    std::wstring computer;
-    size_t from = 0;
-};
-
 TEST_F(AuthRoad, DrawerButtonLeadsToAGrantForThisComputerUserAndMode)
 {
     Start();
@@ -269,18 +214,7 @@ TEST_F(AuthRoad, LockEndsAccessAndStopsPollingUntilUnlock)
     EXPECT_EQ(ended, CartCount(L"drawer access ended"));
 }
 
-struct UnlockCase
-{
-    const char* name;
-    bool retry;
-};
-
-void PrintTo(const UnlockCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class AgentUnlock : public AuthRoad, public ::testing::WithParamInterface<UnlockCase> {};
+class AgentUnlock : public AuthRoad, public ::testing::WithParamInterface<RetryCase> {};
 
 // After an unlock the agent polls again; with retry configured it also starts a sign-in on
 // its own, without it only the drawer button does.
@@ -305,8 +239,8 @@ TEST_P(AgentUnlock, StartsASignInOnItsOwnOnlyWithRetry)
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, AgentUnlock,
-                         ::testing::Values(UnlockCase{"WithRetry", true}, UnlockCase{"WithoutRetry", false}),
-                         [](const ::testing::TestParamInfo<UnlockCase>& info) { return std::string(info.param.name); });
+                         ::testing::Values(RetryCase{"WithRetry", true}, RetryCase{"WithoutRetry", false}),
+                         RetryCase::Name);
 
 TEST_F(AuthRoad, FailingStartIsTriedAgainEvery500MsAtMostFiveTimes)
 {

@@ -2,6 +2,7 @@
 // decision.
 #include "agent/CKelvoAuthRules.h"
 #include "agent/KelvoLogonScreen.h"
+#include "common/CHandleEx.h"
 #include <gtest/gtest.h>
 
 namespace
@@ -114,11 +115,18 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundCase{"AccentedOtherCase", L"STATION-\x00C4", L"station-\x00E4", true}),
     [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
 
+// One entry of the machine's process list as WTSEnumerateProcessesW gives it.
+struct ListedProcess
+{
+    const wchar_t* image;   // null: the list named no image
+    DWORD sessionId;
+};
+
 struct LogonCase
 {
     const char* name;
     std::vector<KelvoLogonScreen::Session> sessions;
-    std::vector<KelvoLogonScreen::Process> processes;
+    std::vector<ListedProcess> processes;
     bool shown;
 };
 
@@ -129,17 +137,30 @@ void PrintTo(const LogonCase& c, std::ostream* os)
 
 class LogonScreen : public ::testing::TestWithParam<LogonCase> {};
 
-TEST_P(LogonScreen, IsShownOnlyByALogonProgramOfTheAgentsOwnSession)
+// The logon program runs as SYSTEM, which the agent's user may not open: the session it
+// runs in is the one the process list states. The listed process IDs belong to no running
+// process, so a check that looked a process up by its ID could not place it anywhere.
+TEST_P(LogonScreen, IsShownByALogonProgramListedInTheAgentsOwnSession)
 {
-    EXPECT_EQ(GetParam().shown, KelvoLogonScreen::IsShown(GetParam().sessions, GetParam().processes, 3));
+    std::vector<WTS_PROCESS_INFOW> list;
+    DWORD unusedId = 0x7FFFFF00;
+    for (const ListedProcess& process : GetParam().processes)
+    {
+        ASSERT_FALSE(CHandleEx(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, unusedId)).IsValid());
+        list.push_back({process.sessionId, unusedId, const_cast<LPWSTR>(process.image), nullptr});
+        unusedId += 4;
+    }
+    EXPECT_EQ(GetParam().shown, KelvoLogonScreen::IsShown(GetParam().sessions, list.data(),
+                                                          static_cast<DWORD>(list.size()), 3));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Machines, LogonScreen,
-    ::testing::Values(LogonCase{"OwnSession", {{3, false, true}}, {{L"LogonUI.exe", 3}}, true},
+    ::testing::Values(LogonCase{"OwnSession", {{3, false, true}}, {{L"explorer.exe", 3}, {L"LogonUI.exe", 3}}, true},
                       LogonCase{"OtherSessionOnly", {{3, false, true}, {5, false, true}}, {{L"logonui.exe", 5}}, false},
-                      LogonCase{"NoLogonProgram", {{3, false, true}}, {{L"explorer.exe", 3}}, false},
+                      LogonCase{"NoLogonProgram", {{3, false, true}}, {{L"explorer.exe", 3}, {nullptr, 3}}, false},
                       LogonCase{"DisconnectedUserSession", {{3, false, true}, {4, true, true}}, {{L"logonui.exe", 3}}, false},
-                      LogonCase{"DisconnectedEmptySession", {{4, true, false}}, {{L"logonui.exe", 3}}, true}),
+                      LogonCase{"DisconnectedEmptySession", {{4, true, false}}, {{L"logonui.exe", 3}}, true},
+                      LogonCase{"NoSessionsListed", {}, {{L"LOGONUI.EXE", 3}}, true}),
     [](const ::testing::TestParamInfo<LogonCase>& info) { return std::string(info.param.name); });
 }

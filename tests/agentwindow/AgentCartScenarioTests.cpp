@@ -35,13 +35,15 @@ LRESULT SendToAgent(const CAgentProcess& agent, UINT message, WPARAM wParam = 0,
     return static_cast<LRESULT>(result);
 }
 
-// A scenario folder whose agent finds `cart` and logs everything.
-void PrepareFolder(CScenarioFolder& folder, const CCartSimProcess& cart)
+// A scenario folder whose agent finds `cart`, logs everything and, with `endAccess`, ends
+// drawer access on the cart at lock and exit.
+void PrepareFolder(CScenarioFolder& folder, const CCartSimProcess& cart, bool endAccess = false)
 {
     ASSERT_EQ(0u, folder.Create()) << Text(folder.GetErrorText());
     ASSERT_EQ(0u, folder.SetHidDevices({{cart.GetDevicePath(), cart.GetVendorId(), cart.GetProductId()}}));
     ASSERT_EQ(0u, folder.WriteConfig({{IDS_CFG_CART_HARDWARE_IDS, {folder.HardwareId(cart.GetVendorId(), cart.GetProductId())}},
-                                      {IDS_CFG_LOG_LEVEL, {L"5"}}}))
+                                      {IDS_CFG_LOG_LEVEL, {L"5"}},
+                                      {IDS_CFG_END_ACCESS_ON_LOCK, {endAccess ? L"1" : L"0"}}}))
         << Text(folder.GetErrorText());
 }
 
@@ -136,7 +138,7 @@ TEST(AgentCartScenario, StopSwitchWhileTheAgentShowsABoxStillLetsGoOfTheCart)
     // A cart that is neither ready nor in fault: a click on the icon answers with a box.
     ASSERT_EQ(cart.Command("status 80"), L"ok") << Text(cart.GetErrorText());
     CScenarioFolder folder;
-    ASSERT_NO_FATAL_FAILURE(PrepareFolder(folder, cart));
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(folder, cart, true));
     CStringEx busy;
     ASSERT_TRUE(folder.GetResources().LoadText(IDS_AGENT_CART_BUSY, busy));
 
@@ -152,6 +154,7 @@ TEST(AgentCartScenario, StopSwitchWhileTheAgentShowsABoxStillLetsGoOfTheCart)
 
     // The stop form reaches the agent's window, not the box above it: the agent stops
     // talking to the cart while it is still there, before the stop form's grace runs out.
+    const size_t beforeStop = cart.Mark();
     DWORD stopResult = ERROR_GEN_FAILURE;
     std::thread stopper([&] { stopResult = agent.StopWithSwitch(20000); });
     size_t lines = cart.GetLines().size();
@@ -169,5 +172,7 @@ TEST(AgentCartScenario, StopSwitchWhileTheAgentShowsABoxStillLetsGoOfTheCart)
     EXPECT_TRUE(quietWhileRunning) << "the cart was polled until the agent was terminated\n" << cart.Transcript();
     EXPECT_EQ(0u, stopResult) << Text(agent.GetErrorText());
     EXPECT_FALSE(agent.IsRunning());
+    // Letting go of the cart means ending drawer access on it, once, as the agent ends.
+    EXPECT_EQ(1u, cart.CountExchanges(L"drawer access ended", beforeStop)) << cart.Transcript();
     EXPECT_TRUE(cart.Quit());
 }

@@ -1,6 +1,8 @@
 // The agent program as a whole process: one agent per session, the stop switch, and the
 // window that stays hidden and ignores the user's close. No cart is configured here, so the
 // agent searches for none.
+#include "agent/CKelvoAgentApp.h"
+#include "common/CHandleEx.h"
 #include "common/CResourceLoader.h"
 #include "resources/KVResourceIds.h"
 #include <gtest/gtest.h>
@@ -153,6 +155,27 @@ TEST_F(AgentProcess, SecondStartDoesNothingAndTheFirstStaysHiddenThroughCloseAnd
 
     RunToEnd(L"/stop", 10000, &code);
     EXPECT_TRUE(first.WaitForExit(5000));
+}
+
+// The session's agent mutex cannot be made when its name is held in a way this agent cannot
+// open: by an agent of higher integrity on Windows, here by an object of another kind under
+// the name. The agent must take that for a running agent and end, never start a second
+// worker on the same cart.
+TEST_F(AgentProcess, MutexThatCannotBeMadeCountsAsARunningAgent)
+{
+    const CHandleEx blocker(CreateEventW(nullptr, TRUE, FALSE, CKelvoAgentApp::kInstanceMutexName));
+    ASSERT_TRUE(blocker.IsValid());
+    ASSERT_FALSE(CHandleEx(CreateMutexW(nullptr, FALSE, CKelvoAgentApp::kInstanceMutexName)).IsValid())
+        << "the name must be unusable for a mutex";
+
+    CProgram agent;
+    ASSERT_TRUE(agent.Start(m_agentPath));
+    DWORD code = 1;
+    const bool ended = agent.WaitForExit(10000, &code);
+    EXPECT_TRUE(ended) << "a second agent started beside the one that holds the name";
+    EXPECT_EQ(code, 0u);
+    if (!ended)
+        RunToEnd(L"/stop", 10000, &code);
 }
 
 class AgentStopSwitch : public AgentProcess, public ::testing::WithParamInterface<const wchar_t*>

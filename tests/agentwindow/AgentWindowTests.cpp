@@ -1,9 +1,15 @@
 // The agent window inside the test process: the notification menu and the clicks as a
-// function of the state (no tray needed), the window that never shows, and what ends it.
+// function of the state (no tray needed), the window that never shows, what ends it, and a
+// sign-in run against the sign-on stand-in and an in-process cart.
 #include "agent/CKelvoAgentApp.h"
 #include "agent/CKelvoAgentDlg.h"
+#include "cartlink/CEndpointSession.h"
+#include "cartlink/CKelvoUSBComm.h"
+#include "cartlink/CKelvoUSBCommStaticData.h"
 #include "common/CResourceLoader.h"
 #include "resources/KVResourceIds.h"
+#include "sim/cart/CKelvoSimHidDevices.h"
+#include "tests/signon/SignOnTestWorld.h"
 #include "tests/uisupport/UiScreenshot.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -12,13 +18,22 @@
 
 namespace
 {
-std::vector<CStringEx> g_boxes;
+constexpr DWORD kWaitMs = 10000;
 
-int RecordBox(HWND, LPCWSTR text, LPCWSTR, UINT, DWORD)
+// An endpoint whose name cannot be read (Wine always names the console: this stands for a
+// remote session whose client name query fails).
+class CUnnamedEndpoint : public CEndpointSession
 {
-    g_boxes.emplace_back(text);
-    return IDNO;
-}
+public:
+    BOOL GetClientName(CStringEx& name) override
+    {
+        name.Empty();
+        return FALSE;
+    }
+    BOOL IsRemote() override { return FALSE; }
+    _CObjectExPtr<CObjectEx> OpenVirtualChannel(HWND, LPCWSTR) override { return nullptr; }
+    BOOL IsCurrent() override { return TRUE; }
+};
 
 // The agent window with its state set from outside.
 class CTestAgentDlg : public CKelvoAgentDlg
@@ -29,10 +44,22 @@ public:
         m_bCartConnected = connected;
         m_lastStatus.access = access;
         m_lastStatus.status = status;
-        m_signOn.m_bUserSignedIn = signedIn;
+        if (signedIn)
+        {
+            m_run.Begin(m_run.NextNumber());
+            m_run.MoveTo(CKelvoSignInRun::Stage::Deciding);
+        }
         m_settings.showExitItem = showExit;
     }
     bool IsEnding() const { return m_bEnding; }
+    bool IsRunActive() const { return m_run.IsActive(); }
+    void UseEndpoint(_CObjectExPtr<CEndpointSession> session) { m_spSession = std::move(session); }
+    void SetPreAuthorized(bool preAuthorized) { m_bPreAuthorized = preAuthorized; }
+    void StopWorker()
+    {
+        if (m_spThread && m_spThread->IsRunning())
+            m_spThread->Stop();
+    }
 };
 
 class AgentWindow : public ::testing::Test
@@ -41,18 +68,69 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(CResourceLoader::Instance().Load(), 0u);
-        CResourceLoader::SetMessageBoxHook(&RecordBox);
-        g_boxes.clear();
+        // A prompt stays open until the test ends it.
+        m_world.Configure({L"Callback=0"});
         ASSERT_TRUE(m_window.Create(IDD_AGENT, nullptr));
         // No cart search in these tests: the first connect is not wanted here.
         m_window.KillTimer(KELVO_TIMER_CONNECT_CART);
+        m_world.CaptureLog();
     }
     void TearDown() override
     {
+        // The worker lets go of the cart before the cart and its device list go.
+        m_window.StopWorker();
         m_window.DestroyWindow();
-        CResourceLoader::SetMessageBoxHook(nullptr);
+        if (m_cart)
+        {
+            CKelvoUSBCommStaticData::Instance().SetHidDevices(nullptr);
+            CKelvoUSBCommStaticData::Instance().ClearSupportedDevices();
+            CCartUSBComm::SetDevicePath(L"");
+            m_cart->Stop();
+        }
+    }
+    // A simulated cart in this process, the machine's only HID device, named as supported.
+    void PlugInCart()
+    {
+        m_devices = MakeObjectEx<CKelvoSimHidDevices>();
+        m_cart = MakeObjectEx<CKelvoCartSimulator>(USHORT(0x0B6A), USHORT(0x0417));
+        ASSERT_EQ(0u, m_cart->Start());
+        m_devices->Add(m_cart);
+        CKelvoUSBCommStaticData::Instance().SetHidDevices(m_devices);
+        CKelvoUSBCommStaticData::Instance().ClearSupportedDevices();
+        CKelvoUSBComm::LoadSupportedDevices({L"HID\\VID_0B6A&PID_0417"});
+    }
+    // Cart lines that contain the text.
+    size_t CartLines(LPCWSTR text) const
+    {
+        size_t count = 0;
+        for (const CStringEx& line : m_cart->GetLines())
+            count += std::wstring(line).find(text) != std::wstring::npos ? 1 : 0;
+        return count;
+    }
+    bool Logged(const std::wstring& line) const
+    {
+        const std::vector<std::wstring>& lines = m_world.LogLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    // The boxes shown since the count `from`.
+    std::vector<std::wstring> BoxesSince(size_t from) const
+    {
+        std::vector<std::wstring> texts;
+        for (size_t i = from; i < m_world.Boxes().size(); ++i)
+            texts.push_back(m_world.Boxes()[i].text);
+        return texts;
+    }
+    size_t PromptStarts() const
+    {
+        const std::vector<std::wstring> journal = m_world.Journal();
+        return static_cast<size_t>(std::count(journal.begin(), journal.end(), L"Auth 8 companion=1 callback=1"));
     }
 
+    // The sign-on product's stand-in (registered, configured, catching boxes and the log):
+    // made before the window and gone after it.
+    SignOnTestWorld m_world;
+    _CObjectExPtr<CKelvoSimHidDevices> m_devices;
+    _CObjectExPtr<CKelvoCartSimulator> m_cart;
     CTestAgentDlg m_window;
 };
 
@@ -90,6 +168,7 @@ struct MenuCase
 
 const MenuCase kMenuCases[] = {
     { "ReadyOffersStart", true, 0x80, 0x01, false, false, { IDM_AGENT_START_AUTH, 0, IDM_AGENT_RECONNECT, IDM_AGENT_START_AUTH }, 0 },
+    { "ReadyWithExit", true, 0x80, 0x01, false, true, { IDM_AGENT_START_AUTH, 0, IDM_AGENT_RECONNECT, 0, IDM_AGENT_EXIT, IDM_AGENT_START_AUTH }, 0 },
     { "FaultOffersEndAccess", true, 0x01, 0x01, false, false, { IDM_AGENT_END_ACCESS, 0, IDM_AGENT_RECONNECT, IDM_AGENT_END_ACCESS }, IDS_AGENT_ASK_END_ACCESS },
     { "FaultWithExit", true, 0x80, 0x02, false, true, { IDM_AGENT_END_ACCESS, 0, IDM_AGENT_RECONNECT, 0, IDM_AGENT_EXIT, IDM_AGENT_END_ACCESS }, IDS_AGENT_ASK_END_ACCESS },
     { "BusyWithoutExitHasNoMenu", true, 0x80, 0x80, false, false, {}, IDS_AGENT_CART_BUSY },
@@ -130,28 +209,31 @@ TEST_P(NotifyMenu, FollowsTheCartState)
     EXPECT_FALSE(m_window.OnNotifyIcon(WM_MOUSEMOVE));
 
     // A left click never shows the menu; it acts on the cart or says why it cannot.
-    g_boxes.clear();
+    const size_t boxes = m_world.Boxes().size();
     EXPECT_FALSE(m_window.OnNotifyIcon(WM_LBUTTONDOWN));
+    if (c.leftClickBox != 0)
+    {
+        EXPECT_EQ(BoxesSince(boxes), std::vector<std::wstring>{SignOnTestWorld::Text(c.leftClickBox)});
+        EXPECT_EQ(PromptStarts(), 0u);
+        return;
+    }
+    EXPECT_TRUE(BoxesSince(boxes).empty());
     if (c.signedIn)
     {
-        EXPECT_TRUE(g_boxes.empty());
+        // A sign-in runs already: the click starts nothing.
+        EXPECT_EQ(PromptStarts(), 0u);
+        return;
     }
-    else if (c.leftClickBox != 0)
-    {
-        ASSERT_EQ(g_boxes.size(), 1u);
-        EXPECT_EQ(g_boxes[0], CResourceLoader::Instance().LoadText(c.leftClickBox));
-    }
-    else
-    {
-        // A ready cart starts an authentication: whatever the sign-on product answers, it
-        // is neither a refusal of the click nor the end-access question.
-        for (const CStringEx& box : g_boxes)
-        {
-            EXPECT_NE(box, CResourceLoader::Instance().LoadText(IDS_AGENT_CART_BUSY));
-            EXPECT_NE(box, CResourceLoader::Instance().LoadText(IDS_AGENT_CART_NOT_CONNECTED));
-            EXPECT_NE(box, CResourceLoader::Instance().LoadText(IDS_AGENT_ASK_END_ACCESS));
-        }
-    }
+    // A ready cart starts a sign-in: the product's prompt is up, and while the run lasts the
+    // menu offers only the exit item (when configured) and a second click starts nothing.
+    EXPECT_EQ(PromptStarts(), 1u);
+    EXPECT_TRUE(m_window.IsRunActive());
+    const std::vector<int> runMenu = c.showExit ? std::vector<int>{IDM_AGENT_EXIT, -1} : std::vector<int>{};
+    EXPECT_EQ(MenuLayout(m_window.BuildNotifyMenu().Get()), runMenu);
+    EXPECT_FALSE(m_window.OnNotifyIcon(WM_LBUTTONDOWN));
+    m_window.SendMessage(WM_COMMAND, IDM_AGENT_START_AUTH);
+    EXPECT_EQ(PromptStarts(), 1u);
+    EXPECT_TRUE(BoxesSince(boxes).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(AgentWindow, NotifyMenu, ::testing::ValuesIn(kMenuCases),
@@ -195,6 +277,31 @@ TEST_F(AgentWindow, NeverBecomesVisibleAndOnlyTheEndOfTheWindowsSessionClosesIt)
     const HWND window = m_window;
     m_window.SendMessage(WM_CLOSE);
     EXPECT_FALSE(IsWindow(window));
+}
+
+// A sign-in on a computer whose name cannot be read (a remote session whose client-name
+// query fails): the agent logs why and ends the run, and the cart never hears of the user,
+// not even under a configuration that grants everybody without a directory check.
+TEST_F(AgentWindow, SignInWhoseComputerNameCannotBeReadIsLoggedAndSendsTheCartNoName)
+{
+    ASSERT_NO_FATAL_FAILURE(PlugInCart());
+    m_world.Configure({L"CallbackDelayMs=50", L"Principal=nurse@WARD7", L"Methods=1"});
+    m_window.UseEndpoint(MakeObjectEx<CUnnamedEndpoint>());
+    m_window.SetPreAuthorized(true);
+    m_window.SendMessage(WM_COMMAND, IDM_AGENT_RECONNECT);
+    ASSERT_TRUE(m_window.IsConnected());
+
+    m_cart->SetButton(KELVO_DRAWER_BUTTON_PRESSED);
+    const std::wstring ended = SignOnTestWorld::Formatted(IDS_RUN_ENDED, 1u,
+                                                          SignOnTestWorld::Text(IDS_RUN_END_FAILED).c_str(), 1u);
+    for (const ULONGLONG end = GetTickCount64() + kWaitMs; !Logged(ended) && GetTickCount64() < end;)
+        m_world.Pump(50);
+    ASSERT_TRUE(Logged(ended)) << "the sign-in did not end";
+    EXPECT_TRUE(Logged(SignOnTestWorld::Formatted(IDS_RUN_NO_ENDPOINT_NAME, L"nurse")));
+    EXPECT_FALSE(m_window.IsRunActive());
+    EXPECT_EQ(CartLines(L"sign-in result arrived"), 1u);
+    EXPECT_EQ(CartLines(L"drawer access"), 0u);
+    EXPECT_EQ(CartLines(L"not authorized"), 0u);
 }
 
 namespace

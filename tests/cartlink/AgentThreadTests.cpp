@@ -210,14 +210,19 @@ TEST_F(AgentThreadTest, WindowsTimerRecordStartsThePollAfterItsPeriod)
     EXPECT_LT(elapsed, 2000.0);
 }
 
-TEST_F(AgentThreadTest, RequestsAreForwardedAndAnswered)
+// Each answer carries the tag of the request it answers: the agent window tells by it the
+// sign-in run that asked.
+TEST_F(AgentThreadTest, RequestsAreForwardedAndAnsweredWithTheirTags)
 {
     ASSERT_TRUE(Start());
     ASSERT_TRUE(m_window.WaitFor(WM_AGENT_BOUND_COMPUTER_NAME, 1, 5000));
     ASSERT_TRUE(Post(WM_AGENT_SEND, MakeObjectEx<TCounted<CKelvoAuthStatusRequest>>(KELVO_AUTH_STATUS_PROMPT_OPEN)));
-    ASSERT_TRUE(Post(WM_AGENT_AUTH_DRAWER_ACCESS,
-                     MakeObjectEx<TCounted<CKelvoAuthDrawerAccessRequest>>(L"WS07", L"nurse1", 1)));
-    ASSERT_TRUE(Post(WM_AGENT_BIND_COMPUTER_NAME, MakeObjectEx<TCounted<CKelvoBindComputerNameRequest>>(L"WS09")));
+    _CObjectExPtr<CCartUSBCommRequest> access = MakeObjectEx<TCounted<CKelvoAuthDrawerAccessRequest>>(L"WS07", L"nurse1", 1);
+    access->SetTag(7);
+    ASSERT_TRUE(Post(WM_AGENT_AUTH_DRAWER_ACCESS, std::move(access)));
+    _CObjectExPtr<CCartUSBCommRequest> bind = MakeObjectEx<TCounted<CKelvoBindComputerNameRequest>>(L"WS09");
+    bind->SetTag(8);
+    ASSERT_TRUE(Post(WM_AGENT_BIND_COMPUTER_NAME, std::move(bind)));
     ASSERT_TRUE(Post(WM_AGENT_UNAUTHORIZED_USER, MakeObjectEx<TCounted<CKelvoUnauthorizedUserRequest>>(L"visitor")));
     ASSERT_TRUE(Post(WM_AGENT_END_ACCESS, MakeObjectEx<CCountedEndAccessRequest>()));
     ASSERT_TRUE(WaitUntil([&] { return m_cart->GetRequestCount(KELVO_CMD_END_ACCESS) == 1; }, 5000));
@@ -230,6 +235,7 @@ TEST_F(AgentThreadTest, RequestsAreForwardedAndAnswered)
         EXPECT_EQ(0u, granted[0].wParam);
         EXPECT_EQ(1, granted[0].refCountOnArrival);
         EXPECT_TRUE(static_cast<CKelvoAuthDrawerAccessResponse*>(granted[0].object.Get())->IsGranted());
+        EXPECT_EQ(7u, static_cast<CCartUSBCommResponse*>(granted[0].object.Get())->GetTag());
 
         const auto bound = m_window.Received(WM_AGENT_BIND_COMPUTER_NAME);
         ASSERT_EQ(1u, bound.size());
@@ -237,6 +243,7 @@ TEST_F(AgentThreadTest, RequestsAreForwardedAndAnswered)
         auto* bindResponse = static_cast<CKelvoBindComputerNameResponse*>(bound[0].object.Get());
         EXPECT_EQ(CStringEx(L"WS09"), bindResponse->GetRequestedName());
         EXPECT_TRUE(bindResponse->IsReceived());
+        EXPECT_EQ(8u, bindResponse->GetTag());
     }
 
     // One line per exchange, in the order the window asked.

@@ -123,6 +123,14 @@ TEST_F(SimulatorProgramTest, ProgramIsFoundAnswersAndReportsEachExchange)
     EXPECT_TRUE(button.IsPressed());
     EXPECT_TRUE(WaitForOutput("drawer button pressed")) << Output();
 
+    // A fault limited to one command leaves the others' exchanges as they were.
+    Command("fault short for 69\n");
+    ASSERT_TRUE(WaitForOutput("drawer button pressed\r\nok\r\n")) << Output();
+    EXPECT_EQ(0u, m_transport->Transact(&poll, &button));
+    EXPECT_EQ(13u, m_transport->Transact(&access, &granted));
+    EXPECT_TRUE(WaitForOutput("(answered with 3 bytes)")) << Output();
+    EXPECT_EQ(0u, m_transport->Transact(&poll, &button));
+
     // Removed: the device is no longer listed and the exchange finds no cart.
     Command("remove\n");
     ASSERT_TRUE(WaitForOutput("cart removed")) << Output();

@@ -28,6 +28,8 @@ protected:
                                                           m_computer + L"\r\n"));
         m_caption = ResourceText(IDS_EDITOR_CAPTION);
         m_editorFolder = MakeTempFolder(L"admin");
+        // The editor's folder is the install folder: the service writes the agent's file there.
+        RecordProductFolders(ConfigFolder(), m_editorFolder);
         ASSERT_TRUE(CopyFromBin(L"KelvoEditorAdminHost.exe", m_editorFolder, L"KelvoAgentConfig.exe"));
         for (const wchar_t* name : { L"KelvoAgentConfig.exe.config", L"KVResource.dll", L"KelvoAgentConfigSec.dll" })
             ASSERT_TRUE(CopyFromBin(name, m_editorFolder)) << Narrow(name);

@@ -1,7 +1,10 @@
 #include "tests/configsvc/ConfigSvcTestWorld.h"
 #include "common/CUniqueAnyEx.h"
+#include "common/com/CComInitializeEx.h"
 #include "common/com/CComRegistrarEx.h"
 #include "configsvc/CAgentConfig.h"
+#include "configsvc/CServiceConfig.h"
+#include <thread>
 
 namespace
 {
@@ -30,6 +33,37 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
     ULONG refs = 1;
     int queries = 0;
+};
+
+// The calling thread acts as a standard user made from this account: the same account,
+// with its Administrators group only for deny.
+class CImpersonatedStandardUser
+{
+public:
+    CImpersonatedStandardUser()
+    {
+        CKernelHandleEx process, restricted;
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof(administrators);
+        SID_AND_ATTRIBUTES disabled = { administrators, 0 };
+        m_active = OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, process.Put())
+                   && CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize)
+                   && CreateRestrictedToken(process.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr, restricted.Put())
+                   && DuplicateToken(restricted.Get(), SecurityImpersonation, m_token.Put())
+                   && SetThreadToken(nullptr, m_token.Get());
+    }
+    ~CImpersonatedStandardUser()
+    {
+        if (m_active)
+            RevertToSelf();
+    }
+    CImpersonatedStandardUser(const CImpersonatedStandardUser&) = delete;
+    CImpersonatedStandardUser& operator=(const CImpersonatedStandardUser&) = delete;
+    bool IsActive() const { return m_active; }
+
+private:
+    CKernelHandleEx m_token;
+    bool m_active = false;
 };
 }
 
@@ -178,24 +212,107 @@ TEST_F(CallerCheck, ACallerWithoutTheAdministratorsGroupIsRefusedWhateverNamesIt
     CBstrEx user(m_user.c_str()), domain(m_computer.c_str()), path(target.c_str());
     CBstrEx xml(L"<configuration><appSettings><add key=\"A\"><value>1</value></add></appSettings></configuration>");
 
-    HANDLE process = nullptr, restricted = nullptr, impersonation = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process));
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(administrators);
-    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
-    SID_AND_ATTRIBUTES disabled = { administrators, 0 };
-    ASSERT_TRUE(CreateRestrictedToken(process, 0, 1, &disabled, 0, nullptr, 0, nullptr, &restricted));
-    ASSERT_TRUE(DuplicateToken(restricted, SecurityImpersonation, &impersonation));
-    ASSERT_TRUE(SetThreadToken(nullptr, impersonation));
-    const HRESULT asStandardUser = agent->SaveChanges(user.Get(), domain.Get(), path.Get(), xml.Get());
-    RevertToSelf();
-    CloseHandle(impersonation);
-    CloseHandle(restricted);
-    CloseHandle(process);
+    HRESULT asStandardUser = S_OK;
+    {
+        CImpersonatedStandardUser standardUser;
+        ASSERT_TRUE(standardUser.IsActive());
+        asStandardUser = agent->SaveChanges(user.Get(), domain.Get(), path.Get(), xml.Get());
+    }
     EXPECT_EQ(E_ACCESSDENIED, asStandardUser);
     EXPECT_EQ(old, ReadFileText(target));
+    // Refused for its token's groups, read from the token (not for a token that could not
+    // be read): no membership, no elevated twin.
+    EXPECT_NE(std::wstring::npos,
+              OwnLog().find(L"SaveChanges refused: the caller " + m_computer + L"\\" + m_user +
+                            L" is not an administrator of this computer by its own token (member 0, limited 0"))
+        << OwnLog();
+    EXPECT_EQ(std::wstring::npos, OwnLog().find(L"could not be identified")) << OwnLog();
 
     // The same call from the administrator's own token is served.
     EXPECT_EQ(S_OK, agent->SaveChanges(user.Get(), domain.Get(), path.Get(), xml.Get()));
     EXPECT_NE(std::wstring::npos, ReadFileText(target).find(L"<value>1</value>"));
+}
+
+// Changed admits its caller as SaveChanges does: a standard user does not make the service
+// read its settings again; an administrator does.
+TEST_F(CallerCheck, ChangedIsRefusedToACallerWithoutTheAdministratorsGroup)
+{
+    CComModuleEx module;
+    module.SetMessageThreadId(GetCurrentThreadId());
+    CComPtrEx<IServiceConfig> serviceConfig;
+    ASSERT_EQ(S_OK, TComObjectEx<CServiceConfig>::CreateInstance(nullptr, IID_IServiceConfig, serviceConfig.PutVoid()));
+    MSG message;
+    while (PeekMessageW(&message, nullptr, CServiceConfig::WM_CONFIG_CHANGED, CServiceConfig::WM_CONFIG_CHANGED, PM_REMOVE))
+    {
+    }
+
+    HRESULT asStandardUser = S_OK;
+    {
+        CImpersonatedStandardUser standardUser;
+        ASSERT_TRUE(standardUser.IsActive());
+        asStandardUser = serviceConfig->Changed();
+    }
+    EXPECT_EQ(E_ACCESSDENIED, asStandardUser);
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, CServiceConfig::WM_CONFIG_CHANGED, CServiceConfig::WM_CONFIG_CHANGED, PM_REMOVE));
+    EXPECT_NE(std::wstring::npos, OwnLog().find(L"Changed refused: the caller " + m_computer + L"\\" + m_user)) << OwnLog();
+
+    EXPECT_EQ(S_OK, serviceConfig->Changed());
+    EXPECT_TRUE(PeekMessageW(&message, nullptr, CServiceConfig::WM_CONFIG_CHANGED, CServiceConfig::WM_CONFIG_CHANGED, PM_REMOVE));
+}
+
+// The type information the objects dispatch through belongs to the module's type library
+// and goes with it: after the module releases the library nothing of it is held, and the
+// next call loads it again.
+TEST(ComObjects, TheirTypeInformationIsReleasedWithTheModulesTypeLibrary)
+{
+    CComInitializeEx com;
+    ASSERT_EQ(S_OK, com.Result());
+    CComModuleEx module;
+    CComPtrEx<IDispatch> agent;
+    ASSERT_EQ(S_OK, TComObjectEx<CAgentConfig>::CreateInstance(nullptr, IID_IDispatch, agent.PutVoid()));
+    LPOLESTR names[] = { const_cast<LPOLESTR>(L"SaveChanges") };
+    DISPID id = 0;
+    ASSERT_EQ(S_OK, agent->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+    EXPECT_EQ(1, id);
+
+    CComPtrEx<ITypeLib> library;
+    {
+        CComPtrEx<ITypeInfo> info;
+        ASSERT_EQ(S_OK, agent->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.Put()));
+        UINT index = 0;
+        ASSERT_EQ(S_OK, info->GetContainingTypeLib(library.Put(), &index));
+    }
+    module.ReleaseTypeLibrary();
+    // Only this test's own reference is left.
+    library->AddRef();
+    EXPECT_EQ(1u, library->Release());
+    library.Reset();
+
+    id = 0;
+    EXPECT_EQ(S_OK, agent->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+    EXPECT_EQ(1, id);
+    agent.Reset();
+    module.ReleaseTypeLibrary();
+}
+
+// COM initialised for a scope leaves the thread as it found it: a thread already in the
+// multithreaded apartment stays in it after a scope that asked for a single-threaded one.
+TEST(ComInitialize, AScopeThatCouldNotInitialiseLeavesTheThreadsApartmentAlone)
+{
+    HRESULT inner = S_OK, after = S_OK;
+    std::thread thread([&] {
+        CComInitializeEx multithreaded(COINIT_MULTITHREADED);
+        if (FAILED(multithreaded.Result()))
+            return;
+        {
+            CComInitializeEx singleThreaded(COINIT_APARTMENTTHREADED);
+            inner = singleThreaded.Result();
+        }
+        // Still initialised, as the outer scope left it: asking again answers S_FALSE.
+        CComInitializeEx again(COINIT_MULTITHREADED);
+        after = again.Result();
+    });
+    thread.join();
+    EXPECT_EQ(RPC_E_CHANGED_MODE, inner);
+    EXPECT_EQ(S_FALSE, after);
 }

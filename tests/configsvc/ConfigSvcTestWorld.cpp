@@ -1,26 +1,35 @@
 #include "tests/configsvc/ConfigSvcTestWorld.h"
 #include "common/CResourceLoader.h"
 #include "common/CUniqueAnyEx.h"
+#include "common/CUtilLogging.h"
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
+#include <functional>
 #include <vector>
 
 namespace
 {
 const wchar_t kAdsiKey[] = L"SOFTWARE\\Kelvo\\AdsiSim";
+const wchar_t kProductKey[] = L"Software\\Kelvo\\Cart";
+// This process's own log: the objects it creates in process log here.
+const wchar_t kOwnLogPrefix[] = L"ConfigSvcTests";
 const wchar_t kBoxLogVariable[] = L"KELVO_MESSAGE_BOX_LOG";
 
 struct ServiceHandleTraits { using Type = SC_HANDLE; static Type Invalid() { return nullptr; } static void Close(Type h) { CloseServiceHandle(h); } };
 using CServiceHandle = CUniqueAnyEx<ServiceHandleTraits>;
 
-std::wstring ProgramDataFolder()
+void SetProductFolder(HKEY key, const wchar_t* name, const std::wstring& folder)
 {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)))
-        folder = path;
-    CoTaskMemFree(path);
-    return folder + L"\\Kelvo\\Cart\\Agent";
+    if (folder.empty())
+    {
+        RegDeleteValueW(key, name);
+        return;
+    }
+    // As the installer writes it: with a trailing backslash.
+    const std::wstring value = folder + L"\\";
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 void DeleteFolder(const std::wstring& folder)
@@ -38,7 +47,7 @@ void DeleteFolder(const std::wstring& folder)
             if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 DeleteFolder(path);
             else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(path.c_str());
+                ConfigSvcWorld::RemoveFolderLink(path);
             else
             {
                 SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -107,14 +116,16 @@ void ConfigSvcWorld::SetUp()
     ASSERT_NE(nullptr, registerServer);
     ASSERT_EQ(S_OK, registerServer());
     m_directoryData = m_folder + L"\\directory.ini";
-    WriteFileText(m_directoryData, L"[computer]\r\nname = .\r\nworkgroup = WORKGROUP\r\n[local user " + m_user +
-                                       L"]\r\n[local user kiosk]\r\n[local user mallory]\r\n"
-                                       L"[local group Administrators]\r\nmember = " + m_user + L"\r\nmember = kiosk\r\n");
+    WriteDirectory();
     ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kAdsiKey, L"DataFile", REG_SZ, m_directoryData.c_str(),
                                              static_cast<DWORD>((m_directoryData.size() + 1) * sizeof(wchar_t))));
     SetEnvironmentVariableW(L"KELVO_ADSI_DATA", m_directoryData.c_str());
     WriteServiceConfig(5);
     m_logStart = ServiceLog().size();
+    // The case's folder is where the program is "installed".
+    RecordProductFolders(ConfigFolder(), m_folder);
+    CUtilLogging::Instance().Initialize(5, 30, kOwnLogPrefix, FOLDERID_ProgramData);
+    m_ownLogStart = OwnLog().size();
 }
 
 void ConfigSvcWorld::TearDown()
@@ -124,6 +135,8 @@ void ConfigSvcWorld::TearDown()
     ForceRemoveService();
     RemoveRegistration();
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kAdsiKey, L"DataFile");
+    RecordProductFolders(std::wstring(), std::wstring());
+    CUtilLogging::Instance().Initialize(0, 0, kOwnLogPrefix, FOLDERID_ProgramData);
     SetEnvironmentVariableW(L"KELVO_ADSI_DATA", nullptr);
     SetEnvironmentVariableW(kBoxLogVariable, nullptr);
     if (!m_serviceConfig.empty())
@@ -174,9 +187,8 @@ std::wstring ConfigSvcWorld::Boxes() const
 
 void ConfigSvcWorld::WriteServiceConfig(int logLevel)
 {
-    const std::wstring folder = ProgramDataFolder();
-    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    m_serviceConfig = folder + L"\\KelvoConfigSvc.exe.config";
+    SHCreateDirectoryExW(nullptr, ConfigFolder().c_str(), nullptr);
+    m_serviceConfig = ServiceConfigPath();
     WriteFileText(m_serviceConfig, L"<?xml version=\"1.0\"?>\r\n<configuration><appSettings>"
                                    L"<add key=\"LogLevel\"><value>" + std::to_wstring(logLevel) +
                                        L"</value></add></appSettings></configuration>\r\n");
@@ -188,7 +200,69 @@ std::wstring ConfigSvcWorld::ServiceLog()
     GetLocalTime(&now);
     wchar_t name[64];
     swprintf(name, ARRAYSIZE(name), L"\\Logs\\KelvoConfigSvc%04d%02d%02d.log", now.wYear, now.wMonth, now.wDay);
-    return ReadFileText(ProgramDataFolder() + name);
+    return ReadFileText(ConfigFolder() + name);
+}
+
+void ConfigSvcWorld::WriteDirectory(bool thisAccountIsAdministrator)
+{
+    WriteFileText(m_directoryData, L"[computer]\r\nname = .\r\nworkgroup = WORKGROUP\r\n[local user " + m_user +
+                                       L"]\r\n[local user kiosk]\r\n[local user mallory]\r\n"
+                                       L"[local group Administrators]\r\n" +
+                                       (thisAccountIsAdministrator ? L"member = " + m_user + L"\r\n" : std::wstring()) +
+                                       L"member = kiosk\r\n");
+}
+
+std::wstring ConfigSvcWorld::ConfigFolder()
+{
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)))
+        folder = path;
+    CoTaskMemFree(path);
+    return folder + L"\\Kelvo\\Cart\\Agent";
+}
+
+std::wstring ConfigSvcWorld::ServiceConfigPath()
+{
+    return ConfigFolder() + L"\\KelvoConfigSvc.exe.config";
+}
+
+void ConfigSvcWorld::RecordProductFolders(const std::wstring& configFolder, const std::wstring& installFolder)
+{
+    CRegKeyEx key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.Put(),
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    SetProductFolder(key.Get(), L"ConfigFolder", configFolder);
+    SetProductFolder(key.Get(), L"InstallFolder", installFolder);
+    key.Reset();
+    if (configFolder.empty() && installFolder.empty())
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kProductKey, KEY_WOW64_64KEY, 0);
+}
+
+void ConfigSvcWorld::MarkLog()
+{
+    m_logStart = ServiceLog().size();
+}
+
+std::wstring ConfigSvcWorld::OwnLog() const
+{
+    const std::wstring log = ReadFileText(std::wstring(CUtilLogging::Instance().GetFilePath().GetString()));
+    return log.size() >= m_ownLogStart ? log.substr(m_ownLogStart) : log;
+}
+
+std::wstring ConfigSvcWorld::OwnSidText()
+{
+    CKernelHandleEx token;
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD length = 0;
+    LPWSTR text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())
+        || !GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &length)
+        || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
+        return std::wstring();
+    CLocalMemEx memory(text);
+    return text;
 }
 
 bool ConfigSvcWorld::WaitForLog(const std::wstring& text, DWORD timeoutMs) const
@@ -276,6 +350,73 @@ std::wstring ConfigSvcWorld::ReadFileText(const std::wstring& path)
                                       static_cast<int>(text.size()));
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return text;
+}
+
+namespace
+{
+// The Unix name of a path under Wine (its folder's, and its own name after it, so that the
+// path itself need not exist); empty elsewhere.
+std::wstring UnixPath(const std::wstring& path)
+{
+    using UnixNameFn = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const size_t slash = path.rfind(L'\\');
+    if (!unixName || slash == std::wstring::npos)
+        return std::wstring();
+    char* folder = unixName(path.substr(0, slash).c_str());
+    if (!folder)
+        return std::wstring();
+    const std::wstring text = std::wstring(folder, folder + strlen(folder)) + L"/" + path.substr(slash + 1);
+    HeapFree(GetProcessHeap(), 0, folder);
+    return text;
+}
+
+// Runs a Unix program under Wine and waits (bounded) until done() holds: a Unix program's
+// process handle cannot be waited for.
+bool RunUnixUntil(std::wstring command, const std::function<bool()>& done)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    for (const ULONGLONG start = GetTickCount64(); GetTickCount64() - start < 5000; Sleep(50))
+    {
+        if (done())
+            return true;
+    }
+    return false;
+}
+}
+
+bool ConfigSvcWorld::MakeFolderLink(const std::wstring& link, const std::wstring& target)
+{
+    const auto isLink = [&] {
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    };
+    if (CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                            SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
+        && isLink())
+        return true;
+    const std::wstring unixLink = UnixPath(link), unixTarget = UnixPath(target);
+    return !unixLink.empty() && RunUnixUntil(L"/bin/ln -s \"" + unixTarget + L"\" \"" + unixLink + L"\"", isLink);
+}
+
+void ConfigSvcWorld::RemoveFolderLink(const std::wstring& link)
+{
+    // Under Wine the link is a Unix one, and removing it as a folder removes its target.
+    const std::wstring unixLink = UnixPath(link);
+    if (unixLink.empty())
+        RemoveDirectoryW(link.c_str());
+    else
+        RunUnixUntil(L"/bin/rm -f \"" + unixLink + L"\"",
+                     [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 void ConfigSvcWorld::WriteFileText(const std::wstring& path, const std::wstring& text)

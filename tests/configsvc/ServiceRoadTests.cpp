@@ -1,6 +1,7 @@
 #include "tests/configsvc/ConfigSvcTestWorld.h"
 #include "common/CUniqueAnyEx.h"
 #include "KelvoConfigSvcLib.h"
+#include <tlhelp32.h>
 #include <map>
 #include <vector>
 
@@ -31,13 +32,30 @@ std::map<std::wstring, std::wstring> Snapshot(const std::wstring& folder)
     return files;
 }
 
+// A BSTR of the whole text, NULs included; an empty text travels as a null BSTR, as a
+// client's empty string does.
+BSTR WholeText(const std::wstring& text)
+{
+    return text.empty() ? nullptr : SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
 HRESULT Save(IAgentConfig* agent, const std::wstring& user, const std::wstring& domain, const std::wstring& path,
              const std::wstring& xml)
 {
-    CBstrEx u(user.c_str()), d(domain.c_str()), p(path.c_str()), x(xml.c_str());
-    // An empty text travels as a null BSTR, as a client's empty string does.
-    return agent->SaveChanges(user.empty() ? nullptr : u.Get(), domain.empty() ? nullptr : d.Get(),
-                              path.empty() ? nullptr : p.Get(), xml.empty() ? nullptr : x.Get());
+    CBstrEx u, d, p, x;
+    u.Attach(WholeText(user));
+    d.Attach(WholeText(domain));
+    p.Attach(WholeText(path));
+    x.Attach(WholeText(xml));
+    return agent->SaveChanges(u.Get(), d.Get(), p.Get(), x.Get());
+}
+
+// A well-formed configuration of exactly the given length in characters.
+std::wstring DocumentOfLength(size_t length)
+{
+    const std::wstring head = L"<configuration><appSettings><add key=\"Filler\"><value>";
+    const std::wstring tail = L"</value></add></appSettings></configuration>";
+    return head + std::wstring(length - head.size() - tail.size(), L'x') + tail;
 }
 
 HRESULT InvokeByName(IDispatch* object, LPCWSTR name, std::vector<std::wstring> arguments, DISPID* id)
@@ -117,7 +135,8 @@ TEST_F(ServiceRoad, RegistersStartsOnActivationSavesForTheAdministratorFollowsIt
     WriteFileText(target, kOldDocument);
     EXPECT_EQ(S_OK, Save(agent.Get(), m_user, m_computer, target, kNewDocument));
     EXPECT_NE(std::wstring::npos, ReadFileText(target).find(L"<value>750</value>"));
-    EXPECT_TRUE(WaitForLog(L"Full control of '" + target + L"' granted to " + m_computer + L"\\" + m_user))
+    EXPECT_TRUE(WaitForLog(L"Full control of '" + target + L"' granted to " + m_computer + L"\\" + m_user + L" (" +
+                           OwnSidText() + L")"))
         << ServiceLog();
 
     // By late binding, as a script would: the name resolves to dispatch ID 1.
@@ -169,7 +188,9 @@ TEST_F(ServiceRoad, RegistersStartsOnActivationSavesForTheAdministratorFollowsIt
     EXPECT_EQ(L"", Boxes());
 }
 
-TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeAndTouchNoFile)
+// Each refusal returns its code, says why in the service's log, and leaves every file as
+// it was: in the install folder, below it, beside it and in the configuration folder.
+TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeSayWhyAndTouchNoFile)
 {
     RegisterService();
     CComPtrEx<IAgentConfig> agent;
@@ -177,15 +198,20 @@ TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeAndTouchNoFile)
 
     const std::wstring target = m_folder + L"\\Agent.exe.config";
     WriteFileText(target, kOldDocument);
-    // A folder reached through a symbolic link (a reparse point on the way).
+    // A folder below the install folder, and one reached through a symbolic link.
     const std::wstring real = m_folder + L"\\real";
     const std::wstring linked = m_folder + L"\\linked";
     ASSERT_TRUE(CreateDirectoryW(real.c_str(), nullptr));
-    const bool haveLink =
-        CreateSymbolicLinkW(linked.c_str(), real.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
-        && (GetFileAttributesW(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    const bool haveLink = MakeFolderLink(linked, real);
     if (!haveLink)
         std::printf("note: no symbolic link could be made here; the reparse-point case is left out\n");
+    // A second name (a hard link) in the install folder of a file outside it.
+    const std::wstring victim = m_folder + L"-victim.ini";
+    WriteFileText(victim, L"[victim]\r\n");
+    const std::wstring second = m_folder + L"\\Second.exe.config";
+    const bool haveHardLink = CreateHardLinkW(second.c_str(), victim.c_str(), nullptr) != FALSE;
+    if (!haveHardLink)
+        std::printf("note: no hard link could be made here; the second-name case is left out\n");
 
     // A folder whose name ends in a space, beside a plain folder of the name without it:
     // a look-up of the path up to the folder drops the space and finds the plain one.
@@ -193,47 +219,185 @@ TEST_F(ServiceRoad, RefusedCallsReturnTheirCodeAndTouchNoFile)
     ASSERT_TRUE(CreateDirectoryW((m_folder + L"\\spaced").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + spaced).c_str(), nullptr));
 
+    // Files outside the product's two folders that a save must never create.
     const std::wstring drive = target.substr(0, 2);
+    const std::wstring beside = m_folder + L"-beside.config";
+    const std::wstring system = drive + L"\\windows\\system32\\KelvoProbe.exe.config";
+    // Left by a run of a service that wrote them (the prefix outlives a run).
+    DeleteFileW(beside.c_str());
+    DeleteFileW(system.c_str());
+
+    const std::wstring nul(1, L'\0');
+    const std::wstring refusedPath = L"SaveChanges refused the path '";
+    const std::wstring notProductFolder = L"': only a .config file directly in the configuration folder";
+    const std::wstring plainForm = L"': only an absolute local path to a .config file";
     struct Refusal
     {
         const char* what;
         std::wstring user, domain, path, xml;
         HRESULT expected;
+        std::wstring logged;    // the reason the service's log gives
+        std::wstring installFolder = std::wstring(); // recorded instead of the case's folder
     };
     std::vector<Refusal> refusals = {
-        { "malformed XML", m_user, m_computer, target, L"<configuration><appSettings>", E_FAIL },
+        { "malformed XML", m_user, m_computer, target, L"<configuration><appSettings>", E_FAIL,
+          L"refused the XML for '" + target + L"'" },
         { "external entity", m_user, m_computer, target,
-          L"<?xml version=\"1.0\"?><!DOCTYPE c [<!ENTITY x SYSTEM \"file:///" + drive + L"/windows/win.ini\">]><c>&x;</c>", E_FAIL },
-        { "no user name", L"", m_computer, target, kNewDocument, E_ACCESSDENIED },
-        { "no domain", m_user, L"", target, kNewDocument, E_ACCESSDENIED },
-        { "foreign domain", m_user, L"ELSEWHERE", target, kNewDocument, E_ACCESSDENIED },
-        { "another administrator's name", L"kiosk", m_computer, target, kNewDocument, E_ACCESSDENIED },
-        { "a user who is no administrator", L"mallory", m_computer, target, kNewDocument, E_ACCESSDENIED },
-        { "empty path", m_user, m_computer, L"", kNewDocument, E_INVALIDARG },
-        { "relative path", m_user, m_computer, L"Agent.exe.config", kNewDocument, E_INVALIDARG },
-        { "UNC path", m_user, m_computer, L"\\\\localhost\\c$\\Agent.exe.config", kNewDocument, E_INVALIDARG },
-        { "device path", m_user, m_computer, L"\\\\?\\" + target, kNewDocument, E_INVALIDARG },
-        { "stream", m_user, m_computer, target + L":hidden.config", kNewDocument, E_INVALIDARG },
-        { "dot-dot part", m_user, m_computer, m_folder + L"\\real\\..\\Agent.exe.config", kNewDocument, E_INVALIDARG },
-        { "forward slashes", m_user, m_computer, drive + L"/Agent.exe.config", kNewDocument, E_INVALIDARG },
-        { "not a .config file", m_user, m_computer, m_folder + L"\\Agent.exe.ini", kNewDocument, E_INVALIDARG },
-        { "device name", m_user, m_computer, m_folder + L"\\CON.config", kNewDocument, E_INVALIDARG },
-        { "folder name ending in a space", m_user, m_computer, spaced + L"\\Agent.exe.config", kNewDocument, E_INVALIDARG },
+          L"<?xml version=\"1.0\"?><!DOCTYPE c [<!ENTITY x SYSTEM \"file:///" + drive + L"/windows/win.ini\">]><c>&x;</c>", E_FAIL,
+          L"declares a document type" },
+        { "no user name", L"", m_computer, target, kNewDocument, E_ACCESSDENIED, L"but the request names .\r\n" },
+        { "no domain", m_user, L"", target, kNewDocument, E_ACCESSDENIED,
+          L"SaveChanges refused: \\" + m_user + L" is not an administrator of this computer" },
+        { "foreign domain", m_user, L"ELSEWHERE", target, kNewDocument, E_ACCESSDENIED,
+          L"SaveChanges refused: ELSEWHERE\\" + m_user + L" is not an administrator of this computer" },
+        { "another administrator's name", L"kiosk", m_computer, target, kNewDocument, E_ACCESSDENIED,
+          L"but the request names kiosk." },
+        { "a user who is no administrator", L"mallory", m_computer, target, kNewDocument, E_ACCESSDENIED,
+          L"but the request names mallory." },
+        { "NUL inside the user name", m_user + nul + L"x", m_computer, target, kNewDocument, E_INVALIDARG,
+          L"bstrUserName holds a NUL at character " + std::to_wstring(m_user.size()) },
+        { "NUL inside the domain", m_user, m_computer + nul + L"x", target, kNewDocument, E_INVALIDARG,
+          L"bstrDomainName holds a NUL" },
+        { "NUL inside the path", m_user, m_computer, target + nul + L".exe", kNewDocument, E_INVALIDARG,
+          L"bstrConfigFileName holds a NUL" },
+        { "NUL inside the document", m_user, m_computer, target, kNewDocument + nul + L"<unclosed", E_INVALIDARG,
+          L"bstrXML holds a NUL" },
+        { "a document over the limit", m_user, m_computer, target, DocumentOfLength(256 * 1024 + 1), E_INVALIDARG,
+          L"bstrXML has 262145 characters, more than the 262144 accepted" },
+        { "a user name over the limit", std::wstring(257, L'u'), m_computer, target, kNewDocument, E_INVALIDARG,
+          L"bstrUserName has 257 characters" },
+        { "empty path", m_user, m_computer, L"", kNewDocument, E_INVALIDARG, refusedPath + L"'" },
+        { "relative path", m_user, m_computer, L"Agent.exe.config", kNewDocument, E_INVALIDARG, plainForm },
+        { "UNC path", m_user, m_computer, L"\\\\localhost\\c$\\Agent.exe.config", kNewDocument, E_INVALIDARG, plainForm },
+        { "device path", m_user, m_computer, L"\\\\?\\" + target, kNewDocument, E_INVALIDARG, plainForm },
+        { "stream", m_user, m_computer, target + L":hidden.config", kNewDocument, E_INVALIDARG, plainForm },
+        { "dot-dot part", m_user, m_computer, real + L"\\..\\Agent.exe.config", kNewDocument, E_INVALIDARG, plainForm },
+        { "forward slashes", m_user, m_computer, drive + L"/Agent.exe.config", kNewDocument, E_INVALIDARG, plainForm },
+        { "not a .config file", m_user, m_computer, m_folder + L"\\Agent.exe.ini", kNewDocument, E_INVALIDARG, plainForm },
+        { "device name", m_user, m_computer, m_folder + L"\\CON.config", kNewDocument, E_INVALIDARG, plainForm },
+        { "folder name ending in a space", m_user, m_computer, spaced + L"\\Agent.exe.config", kNewDocument, E_INVALIDARG,
+          plainForm },
+        { "a folder below the install folder", m_user, m_computer, real + L"\\Agent.exe.config", kNewDocument, E_INVALIDARG,
+          notProductFolder },
+        { "a file beside the install folder", m_user, m_computer, beside, kNewDocument, E_INVALIDARG, notProductFolder },
+        { "a program's file in the system folder", m_user, m_computer, system, kNewDocument, E_INVALIDARG, notProductFolder },
     };
     if (haveLink)
-        refusals.push_back({ "link on the way", m_user, m_computer, linked + L"\\Agent.exe.config", kNewDocument, E_INVALIDARG });
+        refusals.push_back({ "an install folder that is a link", m_user, m_computer, linked + L"\\Agent.exe.config",
+                             kNewDocument, E_INVALIDARG, L"without links or second names", linked });
+    if (haveHardLink)
+        refusals.push_back({ "a second name of another file", m_user, m_computer, second, kNewDocument, E_INVALIDARG,
+                             L"without links or second names" });
 
     const auto before = Snapshot(m_folder);
+    const auto configFolderBefore = Snapshot(ConfigFolder());
     for (const Refusal& refusal : refusals)
     {
         SCOPED_TRACE(refusal.what);
+        if (!refusal.installFolder.empty())
+            RecordProductFolders(ConfigFolder(), refusal.installFolder);
+        MarkLog();
         EXPECT_EQ(refusal.expected, Save(agent.Get(), refusal.user, refusal.domain, refusal.path, refusal.xml));
+        EXPECT_TRUE(WaitForLog(refusal.logged, 5000)) << ServiceLog().substr(ServiceLog().size() > 2000 ? ServiceLog().size() - 2000 : 0);
+        RecordProductFolders(ConfigFolder(), m_folder);
         EXPECT_EQ(before, Snapshot(m_folder));
+        EXPECT_EQ(configFolderBefore, Snapshot(ConfigFolder()));
         EXPECT_TRUE(Snapshot(real).empty());
         EXPECT_TRUE(Snapshot(L"\\\\?\\" + spaced).empty());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(beside.c_str()));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(system.c_str()));
+        EXPECT_EQ(L"[victim]\r\n", ReadFileText(victim));
     }
     // The folder is removed by its exact name; the world's clean-up would miss it.
     RemoveDirectoryW((L"\\\\?\\" + spaced).c_str());
-    // The same connection still saves for the administrator.
+    DeleteFileW(second.c_str());
+    DeleteFileW(victim.c_str());
+
+    // Without the installer's record of the two folders nothing is written.
+    RecordProductFolders(std::wstring(), std::wstring());
+    MarkLog();
+    EXPECT_EQ(E_INVALIDARG, Save(agent.Get(), m_user, m_computer, target, kNewDocument));
+    EXPECT_TRUE(WaitForLog(L"the product's folders are not recorded", 5000)) << ServiceLog();
+    EXPECT_EQ(kOldDocument, ReadFileText(target));
+    RecordProductFolders(ConfigFolder(), m_folder);
+
+    // The same connection still saves for the administrator, a document at the limit too.
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(S_OK, Save(agent.Get(), m_user, m_computer, target, DocumentOfLength(256 * 1024)));
+    std::printf("a save of a document at the limit (262144 characters) took %llu ms\n", GetTickCount64() - started);
     EXPECT_EQ(S_OK, Save(agent.Get(), m_user, m_computer, target, kNewDocument));
+    EXPECT_NE(std::wstring::npos, ReadFileText(target).find(L"<value>750</value>"));
+
+    // The caller is the administrator it names, but the directory says the account is not
+    // one: refused by the directory, and the file stays.
+    WriteDirectory(false);
+    MarkLog();
+    EXPECT_EQ(E_ACCESSDENIED, Save(agent.Get(), m_user, m_computer, target, kOldDocument));
+    EXPECT_TRUE(WaitForLog(L"SaveChanges refused: " + m_computer + L"\\" + m_user + L" is not an administrator of this computer",
+                           5000))
+        << ServiceLog();
+    EXPECT_NE(std::wstring::npos, ReadFileText(target).find(L"<value>750</value>"));
+}
+
+// The service's own settings are read as SYSTEM: a file that declares a document type
+// (entities, external resources) is not read at all, and the settings stay as they were.
+TEST_F(ServiceRoad, ItsOwnSettingsWithADocumentTypeAreNotRead)
+{
+    RegisterService();
+    CComPtrEx<IDispatch> serviceConfig;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ServiceConfig, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, serviceConfig.PutVoid()));
+    ASSERT_TRUE(WaitForLog(L"started at level 5")) << ServiceLog();
+
+    WriteFileText(ServiceConfigPath(), L"<?xml version=\"1.0\"?>\r\n<!DOCTYPE configuration [<!ENTITY level \"3\">]>\r\n"
+                                       L"<configuration><appSettings><add key=\"LogLevel\"><value>&level;</value></add>"
+                                       L"</appSettings></configuration>\r\n");
+    MarkLog();
+    DISPID id = 0;
+    EXPECT_EQ(S_OK, InvokeByName(serviceConfig.Get(), L"Changed", {}, &id));
+    EXPECT_TRUE(WaitForLog(L"The XML document '" + ServiceConfigPath() + L"' declares a document type")) << ServiceLog();
+    // The set-up that refused the file ended there: the level is still 5.
+    EXPECT_FALSE(WaitForLog(L"started at level", 500)) << ServiceLog();
+
+    WriteServiceConfig(3);
+    EXPECT_EQ(S_OK, InvokeByName(serviceConfig.Get(), L"Changed", {}, &id));
+    EXPECT_TRUE(WaitForLog(L"started at level 3")) << ServiceLog();
+}
+
+// A thread message with the number the logger once used to hand lines over, posted to the
+// service's threads from another process, is not taken for a line: nothing reads or frees
+// what its parameters point to, and the service goes on serving.
+TEST_F(ServiceRoad, AForeignThreadMessageFreesNothingAndTheServiceGoesOn)
+{
+    RegisterService();
+    CComPtrEx<IAgentConfig> agent;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AgentConfig, nullptr, CLSCTX_LOCAL_SERVER, IID_IAgentConfig, agent.PutVoid()));
+
+    DWORD processId = 0;
+    {
+        CServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        CServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS));
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD needed = 0;
+        ASSERT_TRUE(QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                         sizeof(status), &needed));
+        processId = status.dwProcessId;
+    }
+    ASSERT_NE(0u, processId);
+    int posted = 0;
+    {
+        CKernelHandleEx snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+        THREADENTRY32 entry = {};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry))
+        {
+            // Pointers to nothing: reading them as strings ends the process.
+            if (entry.th32OwnerProcessID == processId && PostThreadMessageW(entry.th32ThreadID, WM_USER + 10, 0x10, 0x20))
+                ++posted;
+        }
+    }
+    ASSERT_GT(posted, 0) << "no thread of the service took a message";
+
+    const std::wstring target = m_folder + L"\\Agent.exe.config";
+    EXPECT_EQ(S_OK, Save(agent.Get(), m_user, m_computer, target, kNewDocument));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState());
 }

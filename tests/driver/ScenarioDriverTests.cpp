@@ -140,3 +140,52 @@ TEST(ScenarioDriver, MistakesAndMissingPiecesGiveClearErrors)
         EXPECT_TRUE(s.dialog.Close());
     }
 }
+
+namespace
+{
+SYSTEMTIME g_logClock = {};
+SYSTEMTIME LogClock()
+{
+    return g_logClock;
+}
+
+void AppendText(const CStringEx& path, const char* text)
+{
+    const CStringEx folder = path.Left(path.ReverseFind(L'\\'));
+    SHCreateDirectoryExW(nullptr, folder, nullptr);
+    CFileHandleEx file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.IsValid());
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.Get(), text, static_cast<DWORD>(strlen(text)), &written, nullptr));
+}
+}
+
+// A scenario that runs over midnight: the program writes its lines into the next day's file
+// from then on, and the reader finds them there as well as the rest of the day it marked.
+TEST(ScenarioDriver, AgentLogReadsOnIntoTheNextDaysFileAfterMidnight)
+{
+    CScenarioFolder folder;
+    ASSERT_EQ(0u, folder.Create()) << Text(folder.GetErrorText());
+    // Days no real log has, so that nothing of another test is read or removed.
+    g_logClock = {2099, 12, 4, 31, 23, 59, 59, 900};
+    CAgentLog log(folder, &LogClock);
+    const CStringEx lastDay = log.GetPath();
+    const SYSTEMTIME nextMorning = {2100, 1, 5, 1, 0, 0, 0, 100};
+    const CStringEx nextDay = log.GetPathOf(nextMorning);
+    DeleteFileW(nextDay);
+
+    ASSERT_NO_FATAL_FAILURE(AppendText(lastDay, "before midnight\r\n"));
+    g_logClock = nextMorning;
+    ASSERT_NO_FATAL_FAILURE(AppendText(nextDay, "after midnight\r\n"));
+    EXPECT_EQ(log.NewText(), "before midnight\r\nafter midnight\r\n");
+    EXPECT_TRUE(log.WaitForText("after midnight", 0));
+
+    // A new mark starts in the new day's file.
+    log.Mark();
+    EXPECT_EQ(log.GetPath(), nextDay);
+    ASSERT_NO_FATAL_FAILURE(AppendText(nextDay, "later\r\n"));
+    EXPECT_EQ(log.NewText(), "later\r\n");
+    DeleteFileW(lastDay);
+    DeleteFileW(nextDay);
+}

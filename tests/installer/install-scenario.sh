@@ -2,15 +2,18 @@
 # The installer package's whole road under Wine, in a scratch prefix with its own wineserver
 # (the suite's shared prefix never sees the product's registrations):
 #   install silently -> the files, the Run entry, the service, the COM classes, the
-#   shortcut and the program-data folder are there, and a client creates AgentConfig;
+#   shortcut, the program-data folder and the record of the two folders are there, and a
+#   client saves a file through the service in the recorded configuration folder and is
+#   refused elsewhere;
 #   an administrator's configuration files appear in program data;
 #   repair after damage -> the missing file and the Run entry are back;
 #   upgrade to the next release -> one product, the new version, everything still works;
 #   downgrade back -> refused, the newer release stays;
 #   uninstall -> nothing left but the administrator's configuration files.
 # Usage: install-scenario.sh <package> <next release's package> <payload folder> <client.exe> <work folder>
+#                            <directory stand-in DLL>
 set -euo pipefail
-msi=$1 next_msi=$2 payload=$3 client=$4 work=$5
+msi=$1 next_msi=$2 payload=$3 client=$4 work=$5 adsi=$6
 
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -39,6 +42,15 @@ wineserver -p
 timeout 120 wine wineboot >/dev/null 2>&1 || fail "wineboot of the scratch prefix failed"
 timeout 30 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
+# The directory: this account is a local administrator, as the service's administrator
+# test asks the directory (the stand-in, as the service tests use it).
+user=$(timeout 30 wine cmd /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r')
+[ -n "$user" ] || fail "no account name in the scratch prefix"
+printf '[computer]\r\nname = .\r\nworkgroup = WORKGROUP\r\n[local user %s]\r\n[local group Administrators]\r\nmember = %s\r\n' \
+  "$user" "$user" >"$work/directory.ini"
+timeout 60 wine regsvr32 /s "$adsi" >/dev/null 2>&1 || fail "the directory stand-in did not register"
+timeout 30 wine reg add 'HKLM\SOFTWARE\Kelvo\AdsiSim' /v DataFile /d "$(winepath -w "$work/directory.ini")" /f >/dev/null 2>&1
+
 drive_c=$WINEPREFIX/drive_c
 program_dir="$drive_c/Program Files/Kelvo/Cart"
 data_dir="$drive_c/ProgramData/Kelvo/Cart/Agent"
@@ -66,6 +78,8 @@ reg_value() {  # <key> <value name>: the value's data, or nothing
 }
 key_exists() { timeout 30 wine reg query "$1" >/dev/null 2>&1; }
 shortcut() { find "$drive_c" -path '*Start Menu/Programs/Kelvo/*' -name '*.lnk' -print -quit 2>/dev/null; }
+# The programs' event sources: expect_event_sources, expect_no_event_sources.
+. "$(dirname "${BASH_SOURCE[0]}")/event-sources.sh"
 
 # What a working installation shows, whichever release it is.
 expect_installed() {
@@ -80,16 +94,23 @@ expect_installed() {
   [ "$(reg_value "$service_key" ImagePath)" = '"C:\Program Files\Kelvo\Cart\KelvoConfigSvc.exe"' ] \
     || fail "the service is not registered for the installed program: '$(reg_value "$service_key" ImagePath)'"
   [ "$(reg_value "HKCR\\AppID\\{$appid}" LocalService)" = KelvoConfigSvc ] || fail "the AppID does not name the service"
+  # The two folders the service writes to, as the installer recorded them.
+  [ "$(reg_value 'HKLM\Software\Kelvo\Cart' ConfigFolder)" = 'C:\ProgramData\Kelvo\Cart\Agent\' ] \
+    || fail "ConfigFolder is '$(reg_value 'HKLM\Software\Kelvo\Cart' ConfigFolder)'"
+  [ "$(reg_value 'HKLM\Software\Kelvo\Cart' InstallFolder)" = 'C:\Program Files\Kelvo\Cart\' ] \
+    || fail "InstallFolder is '$(reg_value 'HKLM\Software\Kelvo\Cart' InstallFolder)'"
 
-  # The editor's road to the service: COM starts the service and the object answers.
-  # To a file: the COM run time the client starts keeps a pipe open after the client ends.
+  # The editor's road to the service: COM starts the service, which writes in the recorded
+  # configuration folder and refuses what lies outside. To a file: the COM run time the
+  # client starts keeps a pipe open after the client ends.
   timeout 60 wine "$client" >"$work/client.out" 2>&1 \
-    || fail "no AgentConfig from the installed service: $(tr -d '\r' <"$work/client.out")"
+    || fail "the installed service did not answer as it should: $(tr -d '\r' <"$work/client.out")"
 
   local lnk; lnk=$(shortcut)
   [ -n "$lnk" ] || fail "no Start-menu shortcut"
   grep -qaF 'C:\Program Files\Kelvo\Cart\KelvoAgentConfig.exe' "$lnk" || fail "the shortcut does not start the editor"
   [ -d "$data_dir" ] || fail "the program-data folder of the configuration files is missing"
+  expect_event_sources
 
   [ "$(reg_value "$(uninstall_key "$product")" DisplayVersion)" = "$version" ] || fail "release $version is not the one registered"
 }
@@ -147,6 +168,7 @@ for key in "HKCR\\CLSID\\{8E02334E-BC54-43B4-87B3-5BA544D0D00A}" "HKCR\\CLSID\\{
   key_exists "$key" && fail "$key is left"
 done
 [ -z "$(shortcut)" ] || fail "the Start-menu shortcut is left: $(shortcut)"
+expect_no_event_sources
 expect_admin_files uninstall
 # The service's own log files (the administrator's configuration turned its log on) stay too.
 left=$(find "$drive_c/ProgramData/Kelvo" -type f ! -path "$data_dir/Logs/*" | sort | tr '\n' ' ')

@@ -1,4 +1,5 @@
 #include "tests/logging/LoggingTestSupport.h"
+#include <algorithm>
 #include "common/CUniqueAnyEx.h"
 #include <vector>
 
@@ -108,16 +109,35 @@ int CountOf(const std::string& haystack, const std::string& needle)
     return count;
 }
 
-CStringEx TodaysFileName(const CStringEx& prefix, DWORD sessionNumber)
+std::vector<CStringEx> DayFiles(const CStringEx& folder, const CStringEx& prefix, DWORD sessionNumber)
 {
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    CStringEx name;
+    CStringEx suffix = L".log";
     if (sessionNumber != 0)
-        name.Format(L"%s%04d%02d%02dS%02d.log", prefix.GetString(), today.wYear, today.wMonth, today.wDay,
-                    static_cast<int>(sessionNumber));
-    else
-        name.Format(L"%s%04d%02d%02d.log", prefix.GetString(), today.wYear, today.wMonth, today.wDay);
-    return name;
+        suffix.Format(L"S%02d.log", static_cast<int>(sessionNumber));
+    std::vector<CStringEx> files;
+    WIN32_FIND_DATAW entry;
+    CFindHandleEx find(FindFirstFileW(folder + L"\\" + prefix + L"*", &entry));
+    if (!find)
+        return files;
+    do
+    {
+        // The prefix, eight digits and the suffix, nothing else.
+        const std::wstring name = entry.cFileName;
+        const size_t digits = prefix.GetLength();
+        if (name.size() != digits + 8 + suffix.GetLength() || name.compare(digits + 8, std::wstring::npos, suffix.GetString()) != 0)
+            continue;
+        if (std::all_of(name.begin() + digits, name.begin() + digits + 8, [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+            files.push_back(folder + L"\\" + entry.cFileName);
+    } while (FindNextFileW(find.Get(), &entry));
+    std::sort(files.begin(), files.end(), [](const CStringEx& a, const CStringEx& b) { return a.Str() < b.Str(); });
+    return files;
+}
+
+std::string ReadDayFiles(const CStringEx& folder, const CStringEx& prefix, DWORD sessionNumber)
+{
+    std::string text;
+    for (const CStringEx& file : DayFiles(folder, prefix, sessionNumber))
+        text += ReadBytes(file);
+    return text;
 }
 }

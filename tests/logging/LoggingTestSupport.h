@@ -2,6 +2,7 @@
 #include "common/CStringEx.h"
 #include <shlobj.h>
 #include <string>
+#include <vector>
 
 // Small file and folder helpers shared by the logging and resource loader tests.
 namespace LoggingTest
@@ -33,6 +34,11 @@ std::string Narrow(const CStringEx& text);
 void DeleteTree(const CStringEx& folder);
 // Counts the occurrences of needle in haystack.
 int CountOf(const std::string& haystack, const std::string& needle);
-// Today's log file name without folder, as the logger names it.
-CStringEx TodaysFileName(const CStringEx& prefix, DWORD sessionNumber = 0);
+// The day files of a log in a folder, named as the logger names them: the prefix, the eight
+// digits of a local date, "S" and two digits of the session number when one is set, ".log";
+// oldest day first. A test's prefix is its own, so every such file is the test's: one, or two
+// when the test ran over midnight.
+std::vector<CStringEx> DayFiles(const CStringEx& folder, const CStringEx& prefix, DWORD sessionNumber = 0);
+// The text of those files, oldest day first; empty when there are none.
+std::string ReadDayFiles(const CStringEx& folder, const CStringEx& prefix, DWORD sessionNumber = 0);
 }

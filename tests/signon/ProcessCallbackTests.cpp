@@ -22,11 +22,12 @@ public:
     LONG m_count = 0;
 };
 
-// The callback as the agent keeps it: owned through its IProcessCallback interface.
-CComPtrEx<IProcessCallback> MakeCallback(HWND window, IUnknown* auth)
+// The callback as the agent keeps it: owned through its IProcessCallback interface, made for
+// one sign-in run.
+CComPtrEx<IProcessCallback> MakeCallback(HWND window, IUnknown* auth, ULONG run = 1)
 {
     CComPtrEx<IProcessCallback> callback;
-    ProcessCallback* created = ProcessCallback::Create(window, auth);
+    ProcessCallback* created = ProcessCallback::Create(window, auth, run);
     EXPECT_EQ(created->QueryInterface(IID_IProcessCallback, callback.PutVoid()), S_OK);
     return callback;
 }
@@ -139,9 +140,9 @@ TEST_F(SignOnCallbackDispatchTest, NamesAreFoundExactlyOrByTheTypeInformation)
     }
 }
 
-TEST_F(SignOnCallbackDispatchTest, InvokedResultIsPostedSignExtended)
+TEST_F(SignOnCallbackDispatchTest, InvokedResultIsPostedSignExtendedWithTheNumberOfItsRun)
 {
-    CComPtrEx<IProcessCallback> callback = MakeCallback(m_world.Window(), nullptr);
+    CComPtrEx<IProcessCallback> callback = MakeCallback(m_world.Window(), nullptr, 41);
     CVariantEx argument;
     argument.vt = VT_I4;
     argument.lVal = -1;
@@ -155,7 +156,7 @@ TEST_F(SignOnCallbackDispatchTest, InvokedResultIsPostedSignExtended)
     SignOnTestWorld::Posted posted{};
     ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_RESULT, kWaitMs, &posted));
     EXPECT_EQ(posted.wParam, ~WPARAM(0));
-    EXPECT_EQ(posted.lParam, 0);
+    EXPECT_EQ(posted.lParam, 41);
 
     // The first two methods are accepted and do nothing.
     DISPPARAMS none = {nullptr, nullptr, 0, 0};

@@ -41,12 +41,11 @@ class SignOnClientTest : public ::testing::Test
 protected:
     void SetUp() override { m_client.SetAgentWindow(m_world.Window(), L"Kelvo Agent"); }
 
-    // Starts a prompt that stays open until the test ends it.
+    // Starts a prompt of run 1 that stays open until the test ends it.
     void StartOpenPrompt()
     {
         m_world.Configure({L"Callback=0"});
-        ASSERT_EQ(m_client.StartAuthentication(TRUE), S_OK);
-        ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_STARTED, kWaitMs));
+        ASSERT_EQ(m_client.StartPrompt(1, 15, TRUE), S_OK);
     }
 
     SignOnTestWorld m_world;
@@ -56,16 +55,7 @@ protected:
 TEST_F(SignOnClientTest, StartResetsAndConfiguresThePromptThenStartsItWithCompanionAndCallback)
 {
     m_world.Configure({L"Callback=0"});
-    m_client.m_nPromptTimeout = 42;
-    m_client.m_strUserName = L"old";
-    m_client.m_strUserDomain = L"DOMAIN";
-    m_client.m_nAuthFlags = 3;
-    m_client.m_bSkipNextAuthStart = true;
-    m_client.m_bAutoStartPending = true;
-    m_client.m_nAuthRetries = 5;
-    SetTimer(m_world.Window(), KELVO_TIMER_AUTH_START, 60000, nullptr);
-
-    ASSERT_EQ(m_client.StartAuthentication(TRUE), S_OK);
+    ASSERT_EQ(m_client.StartPrompt(7, 42, TRUE), S_OK);
 
     const POINT place = CKelvoSignOnClient::GetPromptPosition(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     const std::wstring caption = SignOnTestWorld::Text(IDS_SIGNON_PROMPT_CAPTION);
@@ -81,48 +71,17 @@ TEST_F(SignOnClientTest, StartResetsAndConfiguresThePromptThenStartsItWithCompan
         EXPECT_EQ(place.x, 128);
         EXPECT_EQ(place.y, 302);
     }
-
-    SignOnTestWorld::Posted started{};
-    ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_STARTED, kWaitMs, &started));
-    EXPECT_EQ(started.wParam, 0u);
-    EXPECT_EQ(started.lParam, 0);
-    EXPECT_TRUE(m_client.m_bAuthenticating);
-    EXPECT_FALSE(m_client.m_bUserSignedIn);
-    EXPECT_TRUE(m_client.m_strUserName.IsEmpty());
-    EXPECT_TRUE(m_client.m_strUserDomain.IsEmpty());
-    EXPECT_EQ(m_client.m_nAuthFlags, 0);
-    EXPECT_FALSE(m_client.m_bSkipNextAuthStart);
-    EXPECT_FALSE(m_client.m_bAutoStartPending);
-    EXPECT_EQ(m_client.m_nAuthRetries, 0);
-    EXPECT_FALSE(KillTimer(m_world.Window(), KELVO_TIMER_AUTH_START)) << "the start timer is killed";
+    // The run is the window's: the client announces nothing itself.
+    m_world.Pump(100);
+    EXPECT_TRUE(m_world.PostedMessages().empty());
     EXPECT_TRUE(m_world.LogLines().empty());
     EXPECT_TRUE(m_world.Boxes().empty());
-}
-
-TEST_F(SignOnClientTest, SecondStartWhilePromptIsOpenOrUserSignedInReturnsZeroAndChangesNothing)
-{
-    StartOpenPrompt();
-    const std::vector<std::wstring> before = m_world.Journal();
-
-    EXPECT_EQ(m_client.StartAuthentication(TRUE), S_OK);
-    EXPECT_TRUE(m_client.m_bAuthenticating);
-
-    m_client.m_bAuthenticating = false;
-    m_client.m_bUserSignedIn = true;
-    m_client.m_strUserName = L"jdoe";
-    EXPECT_EQ(m_client.StartAuthentication(TRUE), S_OK);
-    EXPECT_FALSE(m_client.m_bAuthenticating);
-    EXPECT_EQ(m_client.m_strUserName, L"jdoe");
-
-    m_world.Pump(200);
-    EXPECT_EQ(m_world.Journal(), before) << "neither reset nor restarted";
-    EXPECT_TRUE(m_world.PostedMessages().empty());
 }
 
 TEST_F(SignOnClientTest, CompanionTheProductCannotGiveIsPassedAsNull)
 {
     m_world.Configure({L"Callback=0", L"CompanionResult=0x80004005"});
-    ASSERT_EQ(m_client.StartAuthentication(TRUE), S_OK);
+    ASSERT_EQ(m_client.StartPrompt(1, 15, TRUE), S_OK);
     const std::vector<std::wstring> journal = m_world.Journal();
     EXPECT_EQ(IndexOf(journal, L"Companion new"), -1);
     EXPECT_EQ(journal.back(), L"Auth 8 companion=0 callback=1");
@@ -133,18 +92,18 @@ class SignOnCallbackResultTest : public SignOnClientTest, public ::testing::With
 {
 };
 
-TEST_P(SignOnCallbackResultTest, ResultReachesTheWindowSignExtendedAfterThePromptIsClosed)
+TEST_P(SignOnCallbackResultTest, ResultReachesTheWindowSignExtendedWithItsRunAfterThePromptIsClosed)
 {
     const LONG result = GetParam();
     m_world.Configure({L"CallbackDelayMs=300", L"CallbackResult=" + Number(result)});
     const ULONGLONG start = GetTickCount64();
-    ASSERT_EQ(m_client.StartAuthentication(FALSE), S_OK);
+    ASSERT_EQ(m_client.StartPrompt(23, 15, FALSE), S_OK);
 
     SignOnTestWorld::Posted posted{};
     ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_RESULT, kWaitMs, &posted));
     EXPECT_GE(GetTickCount64() - start, 250u) << "not before the prompt's delay";
     EXPECT_EQ(posted.wParam, static_cast<WPARAM>(static_cast<INT_PTR>(result)));
-    EXPECT_EQ(posted.lParam, 0);
+    EXPECT_EQ(posted.lParam, 23);
 
     // The product called on its own thread, and the callback closed the prompt before posting.
     const std::vector<std::wstring> journal = From(m_world.Journal(), L"Auth 8 companion=1 callback=1");
@@ -167,7 +126,7 @@ TEST_F(SignOnClientTest, IdentityAndMethodsAreReadFromTheProductSkippingItemsItC
     EXPECT_EQ(m_client.ReadIdentity(principal), E_POINTER) << "no product object before the first start";
     EXPECT_EQ(m_client.ReadMethods(methods), E_POINTER);
 
-    ASSERT_EQ(m_client.StartAuthentication(FALSE), S_OK);
+    ASSERT_EQ(m_client.StartPrompt(1, 15, FALSE), S_OK);
     const size_t started = m_world.Journal().size();
     ASSERT_EQ(m_client.ReadIdentity(principal), S_OK);
     EXPECT_EQ(principal, L"jane.doe@CONTOSO");
@@ -180,13 +139,12 @@ TEST_F(SignOnClientTest, IdentityAndMethodsAreReadFromTheProductSkippingItemsItC
                             L"MethodList 8 2", L"MethodList 8 3"));
 }
 
-// Ending the session, from each state the window can be in.
+// Ending the product's side of a run, from each place a run can end.
 struct EndCase
 {
     const char* name;
-    bool authenticating;
-    bool signedIn;
-    UINT posted;  // 0: nothing posted
+    bool promptOpen;
+    bool reset;
     std::vector<std::wstring> calls;
 };
 
@@ -199,58 +157,37 @@ class SignOnEndSessionTest : public SignOnClientTest, public ::testing::WithPara
 {
 };
 
-TEST_P(SignOnEndSessionTest, TellsTheWindowResetsTheProductAndForgetsTheUser)
+TEST_P(SignOnEndSessionTest, ClosesAnOpenPromptResetsWhenAskedAndKeepsBackItsReport)
 {
     const EndCase& c = GetParam();
-    // A prompt that would report late: ending the session must stop that report.
-    m_world.Configure({L"CallbackDelayMs=700"});
-    ASSERT_EQ(m_client.StartAuthentication(FALSE), S_OK);
-    ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_STARTED, kWaitMs));
-    m_client.m_bAuthenticating = c.authenticating;
-    m_client.m_bUserSignedIn = c.signedIn;
-    m_client.m_strUserName = L"jdoe";
-    m_client.m_strUserDomain = L"CONTOSO";
-    m_client.m_nAuthFlags = 2;
+    // A report already on its way when the prompt ends, which a close no longer stops.
+    m_world.Configure({L"CallbackDelayMs=700", L"ReportAfterClose=1"});
+    ASSERT_EQ(m_client.StartPrompt(3, 15, FALSE), S_OK);
     const size_t before = m_world.Journal().size();
 
-    m_client.EndSignOnSession(2);
+    m_client.EndSession(c.promptOpen, c.reset);
 
     const std::vector<std::wstring> journal = m_world.Journal();
     EXPECT_THAT(std::vector<std::wstring>(journal.begin() + static_cast<long>(before), journal.end()),
                 ElementsAreArray(c.calls));
-    EXPECT_FALSE(m_client.m_bAuthenticating);
-    EXPECT_FALSE(m_client.m_bUserSignedIn);
-    EXPECT_TRUE(m_client.m_strUserName.IsEmpty());
-    EXPECT_TRUE(m_client.m_strUserDomain.IsEmpty());
-    EXPECT_EQ(m_client.m_nAuthFlags, 0);
-
-    // Longer than the prompt's delay: the only message is the one the end posted.
-    m_world.Pump(1200);
-    std::vector<UINT> messages;
-    std::vector<WPARAM> codes;
+    // Longer than the prompt's delay: the product reports, and only a prompt the agent did
+    // not end passes its report on.
+    const ULONGLONG end = GetTickCount64() + kWaitMs;
+    while (IndexOf(m_world.Journal(), L"Callback") < 0 && GetTickCount64() < end)
+        m_world.Pump(20);
+    ASSERT_GE(IndexOf(m_world.Journal(), L"Callback"), 0) << "the product reports after its delay";
+    m_world.Pump(300);
+    size_t reports = 0;
     for (const auto& posted : m_world.PostedMessages())
-    {
-        messages.push_back(posted.message);
-        codes.push_back(posted.wParam);
-    }
-    if (c.posted == 0)
-    {
-        EXPECT_TRUE(messages.empty());
-    }
-    else
-    {
-        EXPECT_THAT(messages, ElementsAre(c.posted));
-        EXPECT_THAT(codes, ElementsAre(2u));
-    }
-    EXPECT_EQ(IndexOf(m_world.Journal(), L"Callback"), -1) << "the reset stopped the pending report";
+        reports += posted.message == WM_AGENT_AUTH_RESULT ? 1 : 0;
+    EXPECT_EQ(reports, c.promptOpen ? 0u : 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    States, SignOnEndSessionTest,
-    ::testing::Values(EndCase{"PromptOpen", true, false, WM_AGENT_AUTH_RESULT, {L"Auth 9", L"Auth 11"}},
-                      EndCase{"PromptOpenAndSignedIn", true, true, WM_AGENT_AUTH_RESULT, {L"Auth 9", L"Auth 11"}},
-                      EndCase{"UserSignedIn", false, true, WM_AGENT_AUTH_DONE, {L"Auth 11"}},
-                      EndCase{"Idle", false, false, 0, {L"Auth 11"}}),
+    Ends, SignOnEndSessionTest,
+    ::testing::Values(EndCase{"PromptOpen", true, false, {L"Auth 9", L"Auth 11"}},
+                      EndCase{"SignedInAndRefused", false, true, {L"Auth 11"}},
+                      EndCase{"Granted", false, false, {}}),
     [](const ::testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
 // The product holds the callback while its prompt is up and the callback holds the product:
@@ -263,15 +200,12 @@ TEST_P(SignOnReleaseTest, ReleasingTheProductLeavesNoObjectAlive)
 {
     const std::string state = GetParam();
     m_world.Configure({state == "PromptOpen" ? L"Callback=0" : L"CallbackDelayMs=50"});
-    ASSERT_EQ(m_client.StartAuthentication(FALSE), S_OK);
-    ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_STARTED, kWaitMs));
+    ASSERT_EQ(m_client.StartPrompt(1, 15, FALSE), S_OK);
     if (state != "PromptOpen")
     {
         ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_RESULT, kWaitMs));
-        m_client.m_bAuthenticating = false;
-        m_client.m_bUserSignedIn = true;
         if (state == "SessionEnded")
-            m_client.EndSignOnSession(0);
+            m_client.EndSession(false, true);
     }
     EXPECT_GT(m_world.LiveProductObjects(), 0);
 
@@ -279,9 +213,8 @@ TEST_P(SignOnReleaseTest, ReleasingTheProductLeavesNoObjectAlive)
     EXPECT_TRUE(m_world.WaitForNoProductObjects(kWaitMs)) << m_world.LiveProductObjects() << " objects left";
 
     // A new start after the release makes a new product object and works as before.
-    m_client.m_bUserSignedIn = false;
     m_world.Configure({L"Callback=0"});
-    EXPECT_EQ(m_client.StartAuthentication(FALSE), S_OK);
+    EXPECT_EQ(m_client.StartPrompt(2, 15, FALSE), S_OK);
     m_client.ReleaseProduct();
     EXPECT_TRUE(m_world.WaitForNoProductObjects(kWaitMs));
 }
@@ -289,23 +222,11 @@ TEST_P(SignOnReleaseTest, ReleasingTheProductLeavesNoObjectAlive)
 INSTANTIATE_TEST_SUITE_P(States, SignOnReleaseTest, ::testing::Values("PromptOpen", "SignedIn", "SessionEnded"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
-TEST_F(SignOnClientTest, EndingBeforeAnyStartTouchesNoProductAndDisconnectResetsIt)
+TEST_F(SignOnClientTest, EndingBeforeAnyStartTouchesNoProduct)
 {
-    m_client.m_bUserSignedIn = true;
-    m_client.EndSignOnSession(1);
-    ASSERT_TRUE(m_world.WaitForPosted(WM_AGENT_AUTH_DONE, kWaitMs));
+    m_client.EndSession(true, true);
+    m_client.ReleaseProduct();
     EXPECT_TRUE(m_world.Journal().empty());
-
-    StartOpenPrompt();
-    m_client.m_bUserSignedIn = true;
-    m_client.m_strUserName = L"jdoe";
-    m_client.m_nAuthFlags = 1;
-    m_client.ResetForDisconnect();
-    EXPECT_EQ(m_world.Journal().back(), L"Auth 11");
-    EXPECT_FALSE(m_client.m_bAuthenticating);
-    EXPECT_TRUE(m_client.m_strUserName.IsEmpty());
-    EXPECT_EQ(m_client.m_nAuthFlags, 0);
-    EXPECT_TRUE(m_client.m_bUserSignedIn) << "the sign-in itself is the window's to end";
 }
 
 // Failures of the start, with and without messages for the user.
@@ -327,20 +248,14 @@ protected:
         {
             EXPECT_TRUE(m_world.Boxes().empty());
         }
-        EXPECT_FALSE(m_client.m_bAuthenticating);
         EXPECT_TRUE(m_world.PostedMessages().empty()) << "no start is announced";
-        EXPECT_TRUE(KillTimer(m_world.Window(), KELVO_TIMER_AUTH_START)) << "the start timer keeps running";
-        EXPECT_EQ(m_client.m_nAuthRetries, 5);
     }
 };
 
 TEST_P(SignOnStartFailureTest, ProductNotRegisteredIsReportedAsUnavailable)
 {
     ASSERT_EQ(m_world.UnregisterProduct(), S_OK);
-    m_client.m_nAuthRetries = 5;
-    SetTimer(m_world.Window(), KELVO_TIMER_AUTH_START, 60000, nullptr);
-
-    const HRESULT hr = m_client.StartAuthentication(GetParam());
+    const HRESULT hr = m_client.StartPrompt(1, 15, GetParam());
     EXPECT_EQ(hr, kNotRegistered);
     ExpectReported(IDS_SIGNON_CREATE_FAILED, hr);
     EXPECT_TRUE(m_world.Journal().empty());
@@ -349,17 +264,14 @@ TEST_P(SignOnStartFailureTest, ProductNotRegisteredIsReportedAsUnavailable)
 TEST_P(SignOnStartFailureTest, StartRefusedByTheProductIsReportedAndLeavesNoPromptOpen)
 {
     m_world.Configure({L"StartResult=0x80070005"});
-    m_client.m_nAuthRetries = 5;
-    SetTimer(m_world.Window(), KELVO_TIMER_AUTH_START, 60000, nullptr);
-
-    const HRESULT hr = m_client.StartAuthentication(GetParam());
+    const HRESULT hr = m_client.StartPrompt(1, 15, GetParam());
     EXPECT_EQ(hr, E_ACCESSDENIED);
     ExpectReported(IDS_SIGNON_START_FAILED, hr);
     EXPECT_EQ(m_world.Journal().back(), L"Auth 8 companion=1 callback=1");
 
     // The product object stays: the next start goes straight to the prompt.
     m_world.Configure({L"Callback=0"});
-    EXPECT_EQ(m_client.StartAuthentication(GetParam()), S_OK);
+    EXPECT_EQ(m_client.StartPrompt(2, 15, GetParam()), S_OK);
     const std::vector<std::wstring> journal = m_world.Journal();
     EXPECT_EQ(std::count(journal.begin(), journal.end(), L"Auth new"), 1);
     EXPECT_EQ(journal.back(), L"Auth 8 companion=1 callback=1");

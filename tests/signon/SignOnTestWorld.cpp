@@ -85,11 +85,7 @@ SignOnTestWorld::SignOnTestWorld()
     CResourceLoader::Instance().Load();
     CResourceLoader::SetMessageBoxHook(&RecordBox);
 
-    // Every line the agent logs comes to this thread instead of a file.
-    CStringEx prefix;
-    prefix.Format(L"SignOnTests%lu", GetCurrentProcessId());
-    CUtilLogging::Instance().Initialize(5, 0, prefix, FOLDERID_LocalAppData);
-    CUtilLogging::Instance().SetHandOffThread(GetCurrentThreadId());
+    CaptureLog();
 
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
@@ -127,6 +123,15 @@ SignOnTestWorld::~SignOnTestWorld()
     SetEnvironmentVariableW(L"KELVO_SIGNON_SIM_CONFIG", nullptr);
     if (m_comInitialized)
         CoUninitialize();
+}
+
+void SignOnTestWorld::CaptureLog()
+{
+    // Every line the agent logs comes to this thread instead of a file.
+    CStringEx prefix;
+    prefix.Format(L"SignOnTests%lu", GetCurrentProcessId());
+    CUtilLogging::Instance().Initialize(5, 0, prefix, FOLDERID_LocalAppData);
+    CUtilLogging::Instance().SetHandOffThread(GetCurrentThreadId());
 }
 
 void SignOnTestWorld::Configure(const std::vector<std::wstring>& settings)

@@ -28,6 +28,9 @@ public:
     ~SignOnTestWorld();
 
     HWND Window() const { return m_window; }
+    // Logs everything to this thread again, at level 5 (an agent window that loads its
+    // settings switches logging to its configured level).
+    void CaptureLog();
     // Writes the stand-in's configuration: lines "Key=Value" of its [SignOn] section.
     void Configure(const std::vector<std::wstring>& settings);
     // Runs the stand-in's own (un)registration, as regsvr32 would.
