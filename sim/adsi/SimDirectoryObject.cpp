@@ -267,6 +267,8 @@ HRESULT SimDirectoryObject::get_Class(BSTR* out)
     case SimLdapNode::Container:
         return SimReturnBstr(L"container", out);
     default:
+        if (m_entry && m_entry->kind == SimEntry::Computer)
+            return SimReturnBstr(L"computer", out);
         return SimReturnBstr(IsGroup() ? L"group" : L"user", out);
     }
 }
@@ -365,6 +367,11 @@ HRESULT SimDirectoryObject::SetSearchPreference(PADS_SEARCHPREF_INFO prefs, DWOR
             m_scope = static_cast<ADS_SCOPEENUM>(pref.vValue.Integer);
             continue;
         }
+        if (pref.dwSearchPref == ADS_SEARCHPREF_PAGESIZE && pref.vValue.dwType == ADSTYPE_INTEGER)
+        {
+            m_pageSize = pref.vValue.Integer;
+            continue;
+        }
         // This directory applies its own defaults for every other preference.
         pref.dwStatus = ADS_STATUS_INVALID_SEARCHPREF;
         result = S_ADS_ERRORSOCCURRED;
@@ -388,6 +395,10 @@ HRESULT SimDirectoryObject::ExecuteSearch(LPWSTR filter, LPWSTR* attributes, DWO
     for (const SimLdapNode& node : m_dir->LdapNodes())
         if (InScope(node.dn, m_node.dn, m_scope) && parsed.Matches(m_dir->Attributes(node)))
             search->rows.push_back(node);
+    // The server's result limit: a search without pages ends there, and nothing tells the
+    // client that rows are missing; a paged one is served page by page to the end.
+    if (m_pageSize == 0 && search->rows.size() > m_dir->SizeLimit())
+        search->rows.resize(m_dir->SizeLimit());
     if (attributes && count != static_cast<DWORD>(-1))
         for (DWORD i = 0; i < count; ++i)
             if (attributes[i])
