@@ -224,6 +224,10 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
             m_ldapDown = wcstoul(value.c_str(), nullptr, 10) != 0;
         else if (SimEqualNoCase(key, L"size_limit") && wcstoul(value.c_str(), nullptr, 10) > 0)
             m_sizeLimit = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
+        else if (SimEqualNoCase(key, L"max_page_size") && wcstoul(value.c_str(), nullptr, 10) > 0)
+            m_maxPageSize = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
+        else if (SimEqualNoCase(key, L"page_wait"))
+            m_pageWait = wcstoul(value.c_str(), nullptr, 10) != 0;
         else
             known = false;
         if (!known)

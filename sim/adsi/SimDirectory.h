@@ -51,6 +51,12 @@ struct SimLdapNode
 //                       size_limit = 1000 (the most rows a search without a page size
 //                       returns: the rest is left out without a word, as Active
 //                       Directory's MaxPageSize does; a paged search gets every row)
+//                       max_page_size = 1000 (the most rows the server puts in one page,
+//                       whatever page size the client asks for)
+//                       page_wait = 1 (an asynchronous paged search answers "no more rows"
+//                       once at every page boundary while the next page is on its way, and
+//                       sets the last ADSI error to ERROR_MORE_DATA, as a server that is
+//                       slower than its client does)
 //   [user NAME]         display = ... / description = ...
 //                       cn = ... / container = ... (domain accounts: the common name and the
 //                       container below the domain, by default NAME and Users)
@@ -77,6 +83,8 @@ public:
     const std::wstring& Workgroup() const noexcept { return m_workgroup; }
     DWORD DelayMs() const noexcept { return m_delayMs; }
     DWORD SizeLimit() const noexcept { return m_sizeLimit; }
+    DWORD MaxPageSize() const noexcept { return m_maxPageSize; }
+    bool PageWait() const noexcept { return m_pageWait; }
     // The domain's directory is down: LDAP opens fail, the computer's own accounts answer.
     bool LdapDown() const noexcept { return m_ldapDown; }
     bool HasDomain() const noexcept { return !m_dns.empty(); }
@@ -102,6 +110,8 @@ private:
     std::wstring m_workgroup = L"WORKGROUP";
     DWORD m_delayMs = 0;
     DWORD m_sizeLimit = 1000;
+    DWORD m_maxPageSize = 1000;
+    bool m_pageWait = false;
     bool m_ldapDown = false;
     std::vector<SimEntry> m_entries;
 };

@@ -78,5 +78,7 @@ private:
     ADS_SCOPEENUM m_scope = ADS_SCOPE_SUBTREE;
     // Rows per page of a paged search; 0 until the client asks for pages.
     DWORD m_pageSize = 0;
+    // The client asked for an asynchronous search.
+    bool m_async = false;
     std::vector<Search*> m_searches;
 };

@@ -96,3 +96,52 @@ TEST_F(DirectoryTest, TheStandInLimitsSearchesWithoutPagesAndServesPagedOnesWhol
         ++count;
     EXPECT_EQ(5, count) << "the query layer's search stopped at the result limit";
 }
+
+namespace
+{
+using LastErrorFunction = DWORD(WINAPI*)();
+LastErrorFunction g_standInLastError = nullptr;
+int g_pageWaitsSeen = 0;
+
+// Reads the stand-in's last ADSI error, where Wine's ADsGetLastError keeps none.
+DWORD StandInLastError()
+{
+    const DWORD error = g_standInLastError ? g_standInLastError() : ERROR_SUCCESS;
+    if (error == ERROR_MORE_DATA)
+        ++g_pageWaitsSeen;
+    return error;
+}
+}
+
+// A server slower than its client answers an asynchronous paged search with "no more rows"
+// and ERROR_MORE_DATA while a page is on its way: the query layer asks again and reads
+// every row, instead of taking the wait for the end of the search.
+TEST_F(DirectoryTest, AnAsynchronousPagedSearchReadsOnPastEveryPageStillOnItsWay)
+{
+    UseDirectory(L"[domain]\ndns = hq.example.com\nnetbios = HQ\n[computer]\nname = .\n[directory]\n"
+                 L"size_limit = 2\nmax_page_size = 2\npage_wait = 1\n"
+                 L"[user ann]\n[user ben]\n[user cat]\n[user dan]\n[user eve]\n");
+    g_standInLastError = reinterpret_cast<LastErrorFunction>(
+        reinterpret_cast<void (*)()>(StandInExport("KelvoAdsiSimLastError")));
+    ASSERT_NE(nullptr, g_standInLastError);
+    g_pageWaitsSeen = 0;
+    CADDirectorySearch::SetLastErrorReader(&StandInLastError);
+
+    CADQuery query;
+    _CObjectExPtr<CADQuerySearchContext> context;
+    LPCWSTR attributes[] = { L"sAMAccountName" };
+    ASSERT_EQ(S_OK, query.Search(m_root.c_str(), L"(objectClass=user)", attributes, 1, context));
+    std::vector<std::wstring> names;
+    HRESULT hr;
+    while ((hr = context->NextRow()) == S_OK)
+    {
+        CStringEx name;
+        EXPECT_EQ(S_OK, context->GetString(L"sAMAccountName", name));
+        names.push_back(name.GetString());
+    }
+    CADDirectorySearch::SetLastErrorReader(nullptr);
+    EXPECT_EQ(S_ADS_NOMORE_ROWS, hr);
+    EXPECT_EQ((std::vector<std::wstring>{ L"ann", L"ben", L"cat", L"dan", L"eve" }), names);
+    // The pages of two rows each were waited for at rows 0, 2 and 4.
+    EXPECT_EQ(3, g_pageWaitsSeen);
+}
