@@ -1,5 +1,7 @@
 #include "common/CADDirectorySearch.h"
+#include <adserr.h>
 #include <adshlp.h>
+#include <atomic>
 
 const CObjectExClassInfo CADDirectorySearch::s_classInfo = { "CADDirectorySearch", sizeof(CADDirectorySearch),
                                                              nullptr, nullptr };
@@ -52,18 +54,51 @@ HRESULT CADDirectorySearch::Execute(LPCWSTR filter, LPWSTR* attributes, DWORD co
     return m_search->ExecuteSearch(const_cast<LPWSTR>(filter), attributes, count, &m_handle);
 }
 
-HRESULT CADDirectorySearch::GetFirstRow()
+namespace
+{
+DWORD ReadLastAdsiError()
+{
+    DWORD error = ERROR_SUCCESS;
+    wchar_t text[256] = {}, provider[64] = {};
+    return SUCCEEDED(ADsGetLastError(&error, text, ARRAYSIZE(text), provider, ARRAYSIZE(provider))) ? error
+                                                                                                   : ERROR_SUCCESS;
+}
+
+std::atomic<CADDirectorySearch::LastErrorReader> g_lastErrorReader{ &ReadLastAdsiError };
+}
+
+void CADDirectorySearch::SetLastErrorReader(LastErrorReader reader) noexcept
+{
+    g_lastErrorReader = reader ? reader : &ReadLastAdsiError;
+}
+
+HRESULT CADDirectorySearch::NextRowAfterPageWaits(bool first)
 {
     if (!m_search)
         return m_hrOpen;
-    return m_handle ? m_search->GetFirstRow(m_handle) : E_HANDLE;
+    if (!m_handle)
+        return E_HANDLE;
+    for (;;)
+    {
+        // The error slot is cleared first, so a "more data" left by an earlier step is not
+        // taken for this one's.
+        ADsSetLastError(ERROR_SUCCESS, nullptr, nullptr);
+        const HRESULT hr = first ? m_search->GetFirstRow(m_handle) : m_search->GetNextRow(m_handle);
+        if (hr != S_ADS_NOMORE_ROWS || g_lastErrorReader.load()() != ERROR_MORE_DATA)
+            return hr;
+        // A row asked for again after a page wait is the next one, never the first again.
+        first = false;
+    }
+}
+
+HRESULT CADDirectorySearch::GetFirstRow()
+{
+    return NextRowAfterPageWaits(true);
 }
 
 HRESULT CADDirectorySearch::GetNextRow()
 {
-    if (!m_search)
-        return m_hrOpen;
-    return m_handle ? m_search->GetNextRow(m_handle) : E_HANDLE;
+    return NextRowAfterPageWaits(false);
 }
 
 HRESULT CADDirectorySearch::GetColumn(LPCWSTR name, ADS_SEARCH_COLUMN* column)

@@ -472,13 +472,18 @@ HRESULT CADQuery::Search(LPCWSTR root, LPCWSTR filter, LPCWSTR const* attributes
         HRESULT hr = search->GetOpenResult();
         if (FAILED(hr))
             return hr;
-        ADS_SEARCHPREF_INFO preferences[2] = {};
+        // A paged search: without a page size the directory stops at its result limit (1000
+        // rows in Active Directory) and says nothing; page by page every row arrives.
+        ADS_SEARCHPREF_INFO preferences[3] = {};
         preferences[0].dwSearchPref = ADS_SEARCHPREF_SEARCH_SCOPE;
         preferences[0].vValue.dwType = ADSTYPE_INTEGER;
         preferences[0].vValue.Integer = ADS_SCOPE_SUBTREE;
         preferences[1].dwSearchPref = ADS_SEARCHPREF_ASYNCHRONOUS;
         preferences[1].vValue.dwType = ADSTYPE_BOOLEAN;
         preferences[1].vValue.Boolean = TRUE;
+        preferences[2].dwSearchPref = ADS_SEARCHPREF_PAGESIZE;
+        preferences[2].vValue.dwType = ADSTYPE_INTEGER;
+        preferences[2].vValue.Integer = kSearchPageSize;
         hr = search->SetPreferences(preferences, ARRAYSIZE(preferences));
         if (FAILED(hr))
             return hr;

@@ -41,7 +41,11 @@ public:
     // with a non-empty search root) belongs to the local administrators group.
     BOOL IsLocalGroupMember(LPCWSTR searchRoot, LPCWSTR user, LPCWSTR userDomain);
 
-    // Runs an LDAP subtree search below root and hands back the cursor over its rows.
+    // Rows the directory sends per page of a search.
+    static constexpr DWORD kSearchPageSize = 500;
+
+    // Runs an LDAP subtree search below root, paged, and hands back the cursor over all its
+    // rows (beyond the directory's result limit).
     HRESULT Search(LPCWSTR root, LPCWSTR filter, LPCWSTR const* attributes, DWORD count,
                    _CObjectExPtr<CADQuerySearchContext>& context);
 

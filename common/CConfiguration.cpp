@@ -52,12 +52,14 @@ BOOL CConfiguration::Load(LPCWSTR name)
     {
         FindFile(name, path);
         LoadDocument(path);
+        m_triedPath = path;
         return TRUE;
     }
     catch (...)
     {
         // Every reason has been logged where it happened; this line names the file.
     }
+    m_triedPath = path;
     m_root = nullptr;
     m_document = nullptr;
     CStringEx message;

@@ -44,6 +44,8 @@ public:
     BOOL IsLoaded() const noexcept { return m_loaded != 0; }
     // The full path of the loaded file; empty when nothing is loaded.
     const CStringEx& GetPath() const noexcept { return m_path; }
+    // The file the last Load read, or the last place it looked when it found none.
+    const CStringEx& GetTriedPath() const noexcept { return m_triedPath; }
 
     // Run-time seam: the call that resolves the shared program-data folder
     // (SHGetKnownFolderPath with its arguments), so that tests can make it fail. Null
@@ -74,6 +76,7 @@ protected:
     _CObjectExPtr<CXMLDOMNodeEx> m_root;
     LONG m_loaded = 0;
     CStringEx m_path;
+    CStringEx m_triedPath;
 
 private:
     void FindFile(LPCWSTR name, CStringEx& path);

@@ -346,14 +346,14 @@ void CAgentSetting::ResetToDefault()
     });
 }
 
-HRESULT CAgentSetting::WriteChanges(CAgentSettingMap& settings, CConfigurationEx& target)
+HRESULT CAgentSetting::WriteChanges(CAgentSettingMap& settings, CConfigurationEx& target, bool everySetting)
 {
     // Everything is written before anything is committed, so a failed write leaves every
     // edit showing as changed and the save can be refused as a whole.
     std::vector<CAgentSetting*> written;
     for (auto& [index, setting] : settings)
     {
-        if (!setting || !setting->HasChanges())
+        if (!setting || (!everySetting && !setting->HasChanges()))
             continue;
         const HRESULT hr = setting->WriteValue(target);
         if (FAILED(hr))

@@ -61,12 +61,12 @@ public:
     static void ResetToDefaults(CAgentSettingMap& settings);
     void ResetToDefault();
 
-    // Writes every changed setting into the target document (not the file) and commits
-    // them. Fails when any write fails or writes nothing (no section element, a key that
+    // Writes every changed setting (with everySetting, every setting: a new file gets all
+    // that the editor shows) into the target document (not the file) and commits them. Fails when any write fails or writes nothing (no section element, a key that
     // cannot be stored): then no setting is committed, so all edits still show as changed,
     // and the result is the first failure (HRESULT_FROM_WIN32(ERROR_NOT_FOUND) for a write
     // that wrote nothing). Settings written before the failure stay in the document.
-    static HRESULT WriteChanges(CAgentSettingMap& settings, CConfigurationEx& target);
+    static HRESULT WriteChanges(CAgentSettingMap& settings, CConfigurationEx& target, bool everySetting = false);
     // Writes this setting's value into the target document; does not commit.
     HRESULT WriteValue(CConfigurationEx& target);
     static bool AnyChanges(const CAgentSettingMap& settings);

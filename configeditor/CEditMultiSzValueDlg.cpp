@@ -117,26 +117,40 @@ void CEditMultiSzValueDlg::EntryChanged()
 
 LRESULT CEditMultiSzValueDlg::OnAdd(WPARAM, LPARAM, BOOL&)
 {
+    AddEntryText();
+    return 0;
+}
+
+bool CEditMultiSzValueDlg::AddEntryText()
+{
     const CStringEx text = GetDlgItemText(IDC_ML_ENTRY);
     if (text.IsEmpty())
     {
         Enable(IDC_ML_ADD, false);
         ShowMessage(IDS_EDT_VALUE_REQUIRED);
-        return 0;
+        return false;
     }
     const int existing = FindItem(text);
     if (existing >= 0)
     {
         ShowMessage(IDS_EDT_VALUE_IN_LIST);
         Select(existing);
-        return 0;
+        return false;
     }
     const int index = m_clone->AddListValue(text);
     HWND list = GetDlgItem(IDC_ML_VALUES);
     const LRESULT item = ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.GetString()));
     ::SendMessageW(list, LB_SETITEMDATA, item, index);
     ClearSelectionAndEntry();
-    return 0;
+    return true;
+}
+
+CStringEx CEditMultiSzValueDlg::PendingText() const
+{
+    const CStringEx text = GetDlgItemText(IDC_ML_ENTRY);
+    if (m_selected >= 0 && text.CompareNoCase(ItemText(m_selected)) == 0)
+        return CStringEx();
+    return text;
 }
 
 LRESULT CEditMultiSzValueDlg::OnReplace(WPARAM, LPARAM, BOOL&)
@@ -196,6 +210,18 @@ LRESULT CEditMultiSzValueDlg::OnDelete(WPARAM, LPARAM, BOOL&)
 
 LRESULT CEditMultiSzValueDlg::OnOK(WPARAM, LPARAM, BOOL&)
 {
+    // Text typed and not added (OK or Enter pressed in the entry field): add it, drop it,
+    // or go back to the list, as the user says.
+    const CStringEx pending = PendingText();
+    if (!pending.IsEmpty())
+    {
+        CStringEx question;
+        CResourceLoader::Instance().FormatString(question, IDS_EDT_LIST_TEXT_NOT_ADDED, pending.GetString());
+        const int answer = CMessageBoxEx::Show(m_hWnd, question, CResourceLoader::Instance().LoadText(IDS_EDITOR_CAPTION),
+                                               MB_YESNOCANCEL | MB_ICONQUESTION, 0);
+        if (answer == IDCANCEL || (answer == IDYES && !AddEntryText()))
+            return 0;
+    }
     if (m_clone && m_clone->IsRequired() && ItemCount() == 0)
     {
         ShowMessage(IDS_EDT_VALUE_REQUIRED);

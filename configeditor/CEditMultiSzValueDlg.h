@@ -5,7 +5,8 @@
 
 // Edits the values of a List setting on a clone: values are added, replaced and deleted
 // one at a time; the list box shows every value that is not deleted, each with its index
-// in the setting as item data. The editor merges the clone after IDOK.
+// in the setting as item data. Text typed but not added is not dropped at OK: the user is
+// asked whether to add it. The editor merges the clone after IDOK.
 class CEditMultiSzValueDlg : public CUtilDialogEx<CDialogEx>
 {
     KELVO_DECLARE_MESSAGE_MAP()
@@ -39,6 +40,11 @@ private:
     // The position of a listed value equal to text without regard to case, or -1.
     int FindItem(const CStringEx& text) const;
     void ShowMessage(UINT id);
+    // Adds the entry field's text as a new value; false (with the reason shown) when it is
+    // empty or already listed.
+    bool AddEntryText();
+    // Text typed into the entry field that is neither added nor the selected value.
+    CStringEx PendingText() const;
     // Records whether Enter ended the dialog, as it ends.
     void NoteEnter();
 

@@ -149,16 +149,43 @@ void CEditValueDlg::InitKey()
 
     HWND combo = GetDlgItem(IDC_EV_KEY_CODE);
     const DWORD code = value & CAgentSettingKeys::kCodeMask;
-    LRESULT selected = 0;
-    for (DWORD listed : CAgentSettingKeys::GetListCodes())
-    {
-        const CStringEx name = CAgentSettingKeys::GetKeyName(listed);
+    LRESULT selected = CB_ERR;
+    auto addEntry = [combo](const CStringEx& name, DWORD listed) {
         const LRESULT item = ::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.GetString()));
         ::SendMessageW(combo, CB_SETITEMDATA, item, listed);
+        return item;
+    };
+    for (DWORD listed : CAgentSettingKeys::GetListCodes())
+    {
+        const LRESULT item = addEntry(CAgentSettingKeys::GetKeyName(listed), listed);
         if (listed == code)
             selected = item;
     }
+    // A key the list does not offer (set in the file by hand) is offered too, under its
+    // code, so that the dialog opens on what the file holds.
+    if (selected == CB_ERR)
+    {
+        CStringEx name;
+        CResourceLoader::Instance().FormatString(name, IDS_EDT_KEY_NOT_LISTED,
+                                                 CAgentSettingKeys::GetKeyName(code).GetString(), code);
+        selected = addEntry(name, code);
+    }
     ::SendMessageW(combo, CB_SETCURSEL, selected, 0);
+    m_keyOpenedEntry = selected;
+    m_keyOpenedModifiers = value & (CAgentSettingKeys::kShift | CAgentSettingKeys::kCtrl | CAgentSettingKeys::kAlt);
+}
+
+bool CEditValueDlg::KeyIsUntouched() const
+{
+    DWORD modifiers = 0;
+    if (::IsDlgButtonChecked(m_hWnd, IDC_EV_KEY_SHIFT) == BST_CHECKED)
+        modifiers |= CAgentSettingKeys::kShift;
+    if (::IsDlgButtonChecked(m_hWnd, IDC_EV_KEY_CTRL) == BST_CHECKED)
+        modifiers |= CAgentSettingKeys::kCtrl;
+    if (::IsDlgButtonChecked(m_hWnd, IDC_EV_KEY_ALT) == BST_CHECKED)
+        modifiers |= CAgentSettingKeys::kAlt;
+    const LRESULT entry = ::SendMessageW(GetDlgItem(IDC_EV_KEY_CODE), CB_GETCURSEL, 0, 0);
+    return entry == m_keyOpenedEntry && modifiers == m_keyOpenedModifiers;
 }
 
 void CEditValueDlg::InitFile()
@@ -287,16 +314,20 @@ bool CEditValueDlg::CheckKey(CStringEx& text)
 {
     HWND combo = GetDlgItem(IDC_EV_KEY_CODE);
     const LRESULT item = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
-    DWORD code = 0;
-    if (item == CB_ERR || item == 0)
+    const bool noKey = item == CB_ERR || item == 0;
+    if (noKey && m_clone->IsRequired())
     {
-        if (m_clone->IsRequired())
-        {
-            ShowMessage(IDS_EDT_CHOOSE_VALUE);
-            return false;
-        }
+        ShowMessage(IDS_EDT_CHOOSE_VALUE);
+        return false;
     }
-    else
+    if (KeyIsUntouched())
+    {
+        // Nothing was changed: the value stays exactly as the file has it.
+        text = m_clone->GetValueText(0);
+        return true;
+    }
+    DWORD code = 0;
+    if (!noKey)
     {
         code = static_cast<DWORD>(::SendMessageW(combo, CB_GETITEMDATA, item, 0));
         if (::IsDlgButtonChecked(m_hWnd, IDC_EV_KEY_SHIFT) == BST_CHECKED)

@@ -55,7 +55,12 @@ private:
     // Records whether Enter ended the dialog, as it ends.
     void NoteEnter();
 
+    // The Key controls as they opened: an OK that finds them so stores nothing new.
+    bool KeyIsUntouched() const;
+
     CAgentSetting* m_clone;
     CEnterKeyWatch m_enterWatch;
     bool m_endedByEnter = false;
+    LRESULT m_keyOpenedEntry = CB_ERR;
+    DWORD m_keyOpenedModifiers = 0;
 };

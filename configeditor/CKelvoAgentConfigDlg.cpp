@@ -20,8 +20,8 @@ namespace
 thread_local CKelvoAgentConfigDlg* t_acceleratorDialog = nullptr;
 const UINT WM_EDITOR_KEY_FOR_ACCELERATORS = WM_APP + 1;
 
-const int kCaptionColumnWidth = 300;
-const int kValueColumnWidth = 200;
+// The caption column's share of the list's width; the value column takes the rest.
+const int kCaptionColumnPercent = 60;
 const COLORREF kChangedColour = RGB(255, 0, 0);
 
 CKelvoAgentConfigAppState& State()
@@ -75,6 +75,15 @@ CStringEx FileStem(const CStringEx& path)
     CStringEx name = slash >= 0 ? path.Mid(slash + 1) : path;
     const int dot = name.ReverseFind(L'.');
     return dot > 0 ? name.Left(dot) : name;
+}
+
+// A control's rectangle in its dialog's client coordinates.
+RECT PlaceOf(HWND dialog, HWND control)
+{
+    RECT rect = {};
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
 }
 
 bool InConsoleSession()
@@ -177,6 +186,8 @@ BOOL CKelvoAgentConfigDlg::OnInitDialog()
     SetWindowText(State().GetCaption());
 
     m_notice = GetDlgItem(IDC_CONFIG_EDITOR_NOTICE);
+    m_description = GetDlgItem(IDC_CONFIG_EDITOR_DESCRIPTION);
+    m_status = GetDlgItem(IDC_CONFIG_EDITOR_STATUS);
     m_saveButton = GetDlgItem(IDOK);
     m_closeButton = GetDlgItem(IDCANCEL);
     m_list.Attach(GetDlgItem(IDC_CONFIG_EDITOR_LIST), [this] { EditSelectedSetting(true); });
@@ -186,35 +197,35 @@ BOOL CKelvoAgentConfigDlg::OnInitDialog()
     ::GetWindowRect(m_hWnd, &window);
     m_client = { client.right, client.bottom };
     m_minWindow = { window.right - window.left, window.bottom - window.top };
-    auto placeOf = [this](HWND control) {
-        RECT rect = {};
-        ::GetWindowRect(control, &rect);
-        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
-        return rect;
-    };
-    const RECT list = placeOf(m_list.GetSafeHwnd());
+    const RECT list = PlaceOf(m_hWnd, m_list.GetSafeHwnd());
     m_listRightMargin = m_client.cx - list.right;
     m_listBottomMargin = m_client.cy - list.bottom;
-    m_noticeFromBottom = m_client.cy - placeOf(m_notice).top;
-    const RECT save = placeOf(m_saveButton);
-    m_saveFromBottom = m_client.cy - save.top;
-    m_saveFromRight = m_client.cx - save.left;
-    const RECT close = placeOf(m_closeButton);
-    m_closeFromBottom = m_client.cy - close.top;
-    m_closeFromRight = m_client.cx - close.left;
+    auto anchor = [this](HWND control, CAnchor::Kind kind) {
+        const RECT place = PlaceOf(m_hWnd, control);
+        const int fromRight = kind == CAnchor::KeepRight ? m_client.cx - place.left : m_client.cx - place.right;
+        m_anchors.push_back({ control, kind, static_cast<int>(m_client.cy - place.top), fromRight });
+    };
+    anchor(m_description, CAnchor::Stretch);
+    anchor(m_status, CAnchor::Stretch);
+    anchor(m_notice, CAnchor::KeepLeft);
+    anchor(m_saveButton, CAnchor::KeepRight);
+    anchor(m_closeButton, CAnchor::KeepRight);
     m_layoutReady = true;
 
-    // The list: caption and value columns.
+    // The list: the settings' captions and their values, under headings of their own,
+    // filling the list's width.
     m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
-    m_list.InsertColumn(0, LoadText(IDS_CFG_ENTRY_ELEMENT), kCaptionColumnWidth);
-    m_list.InsertColumn(1, LoadText(IDS_CFG_VALUE_ELEMENT), kValueColumnWidth);
+    m_list.InsertColumn(0, LoadText(IDS_EDITOR_COLUMN_SETTING), 0);
+    m_list.InsertColumn(1, LoadText(IDS_EDITOR_COLUMN_VALUE), 0);
+    m_list.FitColumns(kCaptionColumnPercent);
 
     if (!IsAdministrator())
         ::SetWindowTextW(m_notice, LoadText(IDS_EDITOR_NOT_ADMIN));
 
     ReadOwnConfiguration();
 
-    // The first application whose file can be found becomes current.
+    // The first application whose file can be found becomes current; the window says so
+    // when that is not the first application.
     for (const auto& entry : m_apps)
     {
         _CObjectExPtr<CConfigurationEx> target(new CConfigurationEx());
@@ -222,6 +233,12 @@ BOOL CKelvoAgentConfigDlg::OnInitDialog()
         {
             MakeCurrent(entry.first, target);
             break;
+        }
+        if (m_fallbackFrom.IsEmpty())
+        {
+            m_fallbackFrom = entry.second->GetName();
+            m_fallbackPath = target->GetTriedPath();
+            m_fallbackMissing = GetFileAttributesW(m_fallbackPath) == INVALID_FILE_ATTRIBUTES;
         }
     }
     if (m_current < 0)
@@ -231,6 +248,7 @@ BOOL CKelvoAgentConfigDlg::OnInitDialog()
             EnableMenuItem(menu, id, MF_BYCOMMAND | MF_GRAYED);
     }
     UpdateSaveButton();
+    UpdateFileStatus();
     return TRUE;
 }
 
@@ -297,6 +315,8 @@ CAgentSetting* CKelvoAgentConfigDlg::SettingOfItem(int item) const
 
 void CKelvoAgentConfigDlg::MakeCurrent(int index, const _CObjectExPtr<CConfigurationEx>& target)
 {
+    // The items point at the settings that are about to be replaced.
+    m_list.DeleteAllItems();
     m_current = index;
     m_target = target;
     m_targetPath = target->GetPath();
@@ -319,7 +339,10 @@ void CKelvoAgentConfigDlg::FillList()
     }
     if (m_list.GetItemCount() > 0)
         m_list.SetSelectionMark(0);
+    // A vertical scroll bar may have come with the items.
+    m_list.FitColumns(kCaptionColumnPercent);
     UpdateSaveButton();
+    UpdateDescription(m_list.GetSelectionMark());
 }
 
 void CKelvoAgentConfigDlg::RefreshItem(int item)
@@ -338,6 +361,42 @@ void CKelvoAgentConfigDlg::UpdateSaveButton()
     ::EnableWindow(m_saveButton, IsAdministrator() && CAgentSetting::AnyChanges(m_settings));
 }
 
+void CKelvoAgentConfigDlg::UpdateDescription(int item)
+{
+    CStringEx text;
+    if (const CAgentSetting* setting = SettingOfItem(item))
+    {
+        text = setting->GetCaptionText();
+        if (!setting->GetNote().IsEmpty())
+            text.AppendFormat(L"\r\n%s", setting->GetNote().GetString());
+        CStringEx key;
+        CResourceLoader::Instance().FormatString(key, IDS_EDITOR_DESCRIPTION_KEY, setting->GetKey().GetString());
+        text.AppendFormat(L"\r\n%s", key.GetString());
+    }
+    ::SetWindowTextW(m_description, text);
+}
+
+void CKelvoAgentConfigDlg::UpdateFileStatus()
+{
+    const CAppConfigSetting* app = CurrentApplication();
+    CStringEx status;
+    CResourceLoader& texts = CResourceLoader::Instance();
+    if (!app)
+        status = LoadText(IDS_EDITOR_STATUS_NO_FILE);
+    else
+    {
+        if (!m_target || !m_target->HasDocument())
+            texts.FormatString(status, IDS_EDITOR_STATUS_NO_DOCUMENT, app->GetName().GetString(), m_targetPath.GetString());
+        else if (!m_fallbackFrom.IsEmpty())
+            texts.FormatString(status, m_fallbackMissing ? IDS_EDITOR_FALLBACK_MISSING : IDS_EDITOR_FALLBACK_UNREADABLE,
+                               m_fallbackFrom.GetString(), m_fallbackPath.GetString(), app->GetName().GetString(),
+                               m_targetPath.GetString());
+        else
+            texts.FormatString(status, IDS_EDITOR_STATUS_FILE, app->GetName().GetString(), m_targetPath.GetString());
+    }
+    ::SetWindowTextW(m_status, status);
+}
+
 LRESULT CKelvoAgentConfigDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
 {
     auto* header = reinterpret_cast<NMHDR*>(lParam);
@@ -351,6 +410,14 @@ LRESULT CKelvoAgentConfigDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
     case NM_DBLCLK:
         EditSelectedSetting(false);
         return 0;
+    case LVN_ITEMCHANGED:
+    {
+        // The list tells of the new selection before it moves its selection mark.
+        const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+        if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED))
+            UpdateDescription(change->iItem);
+        return 0;
+    }
     case NM_CUSTOMDRAW:
         return CustomDraw(*reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
     default:
@@ -480,8 +547,10 @@ void CKelvoAgentConfigDlg::Save()
 {
     if (!CAgentSetting::AnyChanges(m_settings))
         return;
-    // A reload that failed leaves no document: the settings go into a new file.
-    if (!m_target || !m_target->HasDocument())
+    // A reload that failed leaves no document: the settings go into a new file, every one
+    // of them, since the file has none yet.
+    const bool newFile = !m_target || !m_target->HasDocument();
+    if (newFile)
     {
         CStringEx path;
         if (!AskForFile(m_hWnd, true, path))
@@ -491,6 +560,7 @@ void CKelvoAgentConfigDlg::Save()
         if (FAILED(m_target->CreateFromTemplate(path)))
             return;
         m_targetPath = path;
+        UpdateFileStatus();
     }
 
     // Copies of the changed settings put the edits back when the save fails.
@@ -499,11 +569,11 @@ void CKelvoAgentConfigDlg::Save()
         if (entry.second->HasChanges())
             kept[entry.first] = entry.second->Clone();
 
-    const HRESULT result = WriteTarget();
+    const HRESULT result = WriteTarget(newFile);
     if (result == S_OK)
     {
-        NotifyOwner();
-        Reload();
+        NotifyOwner(m_targetPath);
+        Reload(false);
     }
     else
     {
@@ -523,9 +593,9 @@ void CKelvoAgentConfigDlg::Save()
 
 // Writes the changes into the document and the document into the file, directly or, when
 // the file refuses this account, through the service. S_OK only when the file was written.
-HRESULT CKelvoAgentConfigDlg::WriteTarget()
+HRESULT CKelvoAgentConfigDlg::WriteTarget(bool everySetting)
 {
-    HRESULT result = CAgentSetting::WriteChanges(m_settings, *m_target);
+    HRESULT result = CAgentSetting::WriteChanges(m_settings, *m_target, everySetting);
     if (FAILED(result))
         return result;
     result = m_target->Save();
@@ -541,11 +611,19 @@ HRESULT CKelvoAgentConfigDlg::WriteTarget()
     return KelvoAgentConfigNotify::SaveThroughService(user, domain, m_targetPath, xml) == S_OK ? S_OK : E_ACCESSDENIED;
 }
 
-void CKelvoAgentConfigDlg::NotifyOwner()
+bool CKelvoAgentConfigDlg::IsFileOfApplication(const CAppConfigSetting& app, const CStringEx& path)
+{
+    // The file the application finds where it looks for its own.
+    _CObjectExPtr<CConfiguration> read(new CConfiguration());
+    return read->Load(app.GetName()) && read->GetPath().CompareNoCase(path) == 0;
+}
+
+void CKelvoAgentConfigDlg::NotifyOwner(const CStringEx& path)
 {
     // Held here: reading the editor's own file again replaces every application entry.
     const _CObjectExPtr<CAppConfigSetting> app(CurrentApplication());
-    if (!app)
+    // A file the application does not read (a copy elsewhere, a new file) concerns nobody.
+    if (!app || !IsFileOfApplication(*app, path))
         return;
     if (KelvoAgentConfigNotify::IsImageOf(app->GetName(), State().GetOwnName()))
         ReadOwnConfiguration();
@@ -565,22 +643,31 @@ void CKelvoAgentConfigDlg::NotifyOwner()
 
 LRESULT CKelvoAgentConfigDlg::OnReloadCommand(WPARAM, LPARAM, BOOL&)
 {
-    Reload();
+    Reload(true);
     return 0;
 }
 
-void CKelvoAgentConfigDlg::Reload()
+void CKelvoAgentConfigDlg::Reload(bool ask)
 {
     if (!m_target || m_targetPath.IsEmpty())
+        return;
+    // Unsaved edits go with a reload: whoever made them is asked first, as at Close.
+    if (ask && CAgentSetting::AnyChanges(m_settings) &&
+        State().ShowMessageRes(m_hWnd, IDS_EDITOR_RELOAD_DISCARD, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     m_target = new CConfigurationEx();
     if (FAILED(m_target->LoadFile(m_targetPath)))
     {
+        UpdateFileStatus();
         State().ShowMessageFormat(m_hWnd, IDS_CFG_LOAD_FAILED, MB_OK | MB_ICONWARNING, m_targetPath.GetString());
         return;
     }
+    // The screen shows exactly the file: an entry the file lacks shows its definition's
+    // default, not an edit made before the reload.
+    CAgentSetting::ResetToDefaults(m_settings);
     CAgentSetting::LoadValues(m_settings, *m_target);
     FillList();
+    UpdateFileStatus();
 }
 
 LRESULT CKelvoAgentConfigDlg::OnOpenCommand(WPARAM, LPARAM, BOOL&)
@@ -616,9 +703,13 @@ void CKelvoAgentConfigDlg::Open()
         State().ShowMessageFormat(m_hWnd, IDS_CFG_LOAD_FAILED, MB_OK | MB_ICONWARNING, path.GetString());
         return;
     }
+    // The items point at the settings that are about to be replaced.
+    m_list.DeleteAllItems();
     m_current = index;
     m_target = target;
     m_targetPath = path;
+    // The user chose this file: no fall-back to tell about any more.
+    m_fallbackFrom.Empty();
     CAgentSetting::ReadDefinitions(*m_ownConfig, CurrentApplication()->GetSection(), m_settings);
     CAgentSetting::ResetToDefaults(m_settings);
     CAgentSetting::LoadValues(m_settings, *m_target);
@@ -626,6 +717,7 @@ void CKelvoAgentConfigDlg::Open()
     for (UINT id : { ID_CONFIG_EDITOR_SAVE, ID_CONFIG_EDITOR_VIEW_XML, ID_CONFIG_EDITOR_RELOAD })
         EnableMenuItem(menu, id, MF_BYCOMMAND | MF_ENABLED);
     FillList();
+    UpdateFileStatus();
 }
 
 LRESULT CKelvoAgentConfigDlg::OnViewXmlCommand(WPARAM, LPARAM, BOOL&)
@@ -701,20 +793,29 @@ void CKelvoAgentConfigDlg::Layout(int width, int height)
         ::SetWindowPos(m_hWnd, nullptr, 0, 0, newWidth, newHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         return;
     }
-    RECT list = {};
-    ::GetWindowRect(m_list.GetSafeHwnd(), &list);
-    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&list), 2);
+    const RECT list = PlaceOf(m_hWnd, m_list.GetSafeHwnd());
     ::SetWindowPos(m_list.GetSafeHwnd(), nullptr, 0, 0, width - m_listRightMargin - list.left,
                    height - m_listBottomMargin - list.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    RECT notice = {};
-    ::GetWindowRect(m_notice, &notice);
-    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&notice), 2);
-    ::SetWindowPos(m_notice, nullptr, notice.left, height - m_noticeFromBottom, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ::SetWindowPos(m_saveButton, nullptr, width - m_saveFromRight, height - m_saveFromBottom, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ::SetWindowPos(m_closeButton, nullptr, width - m_closeFromRight, height - m_closeFromBottom, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    m_list.FitColumns(kCaptionColumnPercent);
+    for (const CAnchor& anchor : m_anchors)
+    {
+        const RECT place = PlaceOf(m_hWnd, anchor.control);
+        const int top = height - anchor.fromBottom;
+        switch (anchor.kind)
+        {
+        case CAnchor::Stretch:
+            ::SetWindowPos(anchor.control, nullptr, place.left, top, width - anchor.fromRight - place.left,
+                           place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            break;
+        case CAnchor::KeepRight:
+            ::SetWindowPos(anchor.control, nullptr, width - anchor.fromRight, top, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            break;
+        case CAnchor::KeepLeft:
+            ::SetWindowPos(anchor.control, nullptr, place.left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            break;
+        }
+    }
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 

@@ -6,11 +6,14 @@
 #include "configeditor/CAppConfigSetting.h"
 #include "configeditor/CKelvoAgentConfigDlgList.h"
 #include <commctrl.h>
+#include <vector>
 
 // The editor's main window: the settings of one application's configuration file as a
 // two-column list (changed values in red), with open, save, reload and a view of the XML.
-// A save goes straight to the file, or through the configuration service when the file
-// refuses this account; afterwards the program that owns the file is told to re-read it.
+// Under the list: the selected setting's full caption, note and key, and which
+// application's file is shown (and why, when the first application's file could not be
+// read). A save goes straight to the file, or through the configuration service when the
+// file refuses this account; afterwards the program that reads the file is told to re-read it.
 class CKelvoAgentConfigDlg : public CUtilDialogEx<CDialogEx>
 {
 public:
@@ -59,15 +62,23 @@ private:
     void FillList();
     void RefreshItem(int item);
     void UpdateSaveButton();
+    // The caption, note and key of the item's setting, below the list.
+    void UpdateDescription(int item);
+    // The status line: the application and file shown, or why none.
+    void UpdateFileStatus();
     LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
 
     void EditCartAccess(CAgentSetting& setting, bool fromEnter);
     bool StartConfigSec();
 
     void Save();
-    HRESULT WriteTarget();
-    void NotifyOwner();
-    void Reload();
+    HRESULT WriteTarget(bool everySetting);
+    // Tells the current application that the file at path changed, when it is the file
+    // that application reads.
+    void NotifyOwner(const CStringEx& path);
+    static bool IsFileOfApplication(const CAppConfigSetting& app, const CStringEx& path);
+    // Takes the file as it is now; ask: first ask whether unsaved changes may go.
+    void Reload(bool ask);
     void Open();
     void ViewXml();
     void Close();
@@ -79,23 +90,36 @@ private:
 
     CListCtrlEx m_list;
     HWND m_notice = nullptr;
+    HWND m_description = nullptr;
+    HWND m_status = nullptr;
     HWND m_saveButton = nullptr;
     HWND m_closeButton = nullptr;
     CIconEx m_bigIcon;
     CIconEx m_smallIcon;
 
     // Layout taken at start: client size, the list's margins, the window's first size (the
-    // smallest it may get) and the distances of the notice and buttons from the edges.
+    // smallest it may get), and the controls below the list with their distances from the
+    // bottom edge and from the right edge (the buttons) or their right margins (stretching).
+    struct CAnchor
+    {
+        enum Kind { KeepLeft, KeepRight, Stretch };
+        HWND control;
+        Kind kind;
+        int fromBottom;
+        int fromRight;
+    };
     bool m_layoutReady = false;
     SIZE m_client = {};
     int m_listRightMargin = 0;
     int m_listBottomMargin = 0;
     SIZE m_minWindow = {};
-    int m_noticeFromBottom = 0;
-    int m_saveFromBottom = 0;
-    int m_saveFromRight = 0;
-    int m_closeFromBottom = 0;
-    int m_closeFromRight = 0;
+    std::vector<CAnchor> m_anchors;
+
+    // The application whose file could not be read at start, when another one is shown:
+    // its name, the file tried, and whether that file exists at all.
+    CStringEx m_fallbackFrom;
+    CStringEx m_fallbackPath;
+    bool m_fallbackMissing = false;
 
     _CObjectExPtr<CConfigurationEx> m_ownConfig;
     _CObjectExPtr<CConfigurationEx> m_target;

@@ -115,3 +115,13 @@ void CListCtrlEx::SetSelectionMark(int item) const
 {
     ListView_SetSelectionMark(m_list, item);
 }
+
+void CListCtrlEx::FitColumns(int firstPercent) const
+{
+    RECT client = {};
+    if (!m_list || !GetClientRect(m_list, &client))
+        return;
+    const int first = client.right * firstPercent / 100;
+    ListView_SetColumnWidth(m_list, 0, first);
+    ListView_SetColumnWidth(m_list, 1, client.right - first);
+}

@@ -31,6 +31,8 @@ public:
     BOOL DeleteAllItems() const;
     int GetSelectionMark() const;
     void SetSelectionMark(int item) const;
+    // Sizes the two columns to fill the list's width: the first takes firstPercent of it.
+    void FitColumns(int firstPercent) const;
 
 private:
     static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,

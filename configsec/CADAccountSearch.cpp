@@ -49,16 +49,22 @@ CStringEx CADAccountSearch::BuildLdapFilter(int mode, const CStringEx& name)
     return filter;
 }
 
-CStringEx CADAccountSearch::BuildWmiQuery(int mode, const CStringEx& name)
+CStringEx CADAccountSearch::BuildWmiCondition(int mode, const CStringEx& name)
 {
-    CStringEx condition, query;
+    CStringEx condition;
     if (mode == MatchStartsWith)
         CResourceLoader::Instance().FormatString(condition, IDS_CONFIGSEC_WMI_NAME_PREFIX,
                                                  CWMIQuerySearchContext::EscapeLikePattern(name).GetString());
     else
         CResourceLoader::Instance().FormatString(condition, IDS_CONFIGSEC_WMI_NAME_EXACT,
                                                  CWMIQuerySearchContext::EscapeLiteral(name).GetString());
-    CResourceLoader::Instance().FormatString(query, IDS_CONFIGSEC_WMI_ACCOUNTS, condition.GetString());
+    return condition;
+}
+
+CStringEx CADAccountSearch::BuildWmiQuery(int mode, const CStringEx& name)
+{
+    CStringEx query;
+    CResourceLoader::Instance().FormatString(query, IDS_CONFIGSEC_WMI_ACCOUNTS, BuildWmiCondition(mode, name).GetString());
     return query;
 }
 

@@ -43,8 +43,9 @@ public:
                              std::vector<std::unique_ptr<CADObject>>& found, const CStringEx& searchRoot = CStringEx());
 
     // The query text each location would run for the name (used by Search; tests read it
-    // to see the escaping).
+    // to see the escaping). The WMI query is its name condition applied to the accounts.
     static CStringEx BuildLdapFilter(int mode, const CStringEx& name);
+    static CStringEx BuildWmiCondition(int mode, const CStringEx& name);
     static CStringEx BuildWmiQuery(int mode, const CStringEx& name);
 
 private:

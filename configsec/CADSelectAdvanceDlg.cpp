@@ -237,11 +237,17 @@ LRESULT CADSelectAdvanceDlg::OnOK(WPARAM, LPARAM, BOOL&)
 {
     if (IsSearching())
         return 0;
+    // The checked rows; without any, the highlighted ones.
     const int count = ListView_GetItemCount(m_results);
+    const bool byCheck = m_checked > 0;
     for (int i = 0; i < count; ++i)
-        if (ListView_GetCheckState(m_results, i))
+    {
+        const bool chosen = byCheck ? ListView_GetCheckState(m_results, i) != FALSE
+                                    : (ListView_GetItemState(m_results, i, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+        if (chosen)
             if (const CADObject* object = CADListView::ObjectAt(m_results, i))
                 m_chosen.AddCopy(*object);
+    }
     EndDialog(IDOK);
     return 0;
 }
@@ -281,9 +287,9 @@ LRESULT CADSelectAdvanceDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
     }
     if (header->idFrom == IDC_CONFIGSEC_NAMES && header->code == LVN_ITEMCHANGED)
     {
-        // OK chooses the checked rows, so it is offered only while one is checked. The
-        // count follows the check boxes' changes, so a long list is not counted again
-        // for every row that arrives.
+        // OK chooses the checked rows, or the highlighted ones when none is checked, so it
+        // is offered while a row is checked or highlighted. The count follows the check
+        // boxes' changes, so a long list is not counted again for every row that arrives.
         const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
         if ((change->uChanged & LVIF_STATE) != 0)
         {
@@ -293,7 +299,7 @@ LRESULT CADSelectAdvanceDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
                 m_checked = CADListView::CheckedCount(m_results);
             else if (was != is)
                 m_checked += is ? 1 : -1;
-            ::EnableWindow(GetDlgItem(IDOK), m_checked > 0);
+            ::EnableWindow(GetDlgItem(IDOK), m_checked > 0 || ListView_GetSelectedCount(m_results) > 0);
         }
         return 0;
     }

@@ -8,7 +8,7 @@
 
 // The advanced search: a name and a match mode on the common-queries page, a search on a
 // thread of its own whose rows arrive as posted messages, and a results list from which
-// the checked rows are chosen.
+// the checked rows (or, when none is checked, the highlighted ones) are chosen.
 class CADSelectAdvanceDlg : public CUtilDialogEx<CDialogEx>
 {
     KELVO_DECLARE_MESSAGE_MAP()

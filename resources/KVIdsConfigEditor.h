@@ -11,6 +11,8 @@
 // Controls of the main window; Save and Close are IDOK and IDCANCEL.
 #define IDC_CONFIG_EDITOR_NOTICE            1020
 #define IDC_CONFIG_EDITOR_LIST              1034
+#define IDC_CONFIG_EDITOR_DESCRIPTION       1042 // the selected setting's caption, note and key
+#define IDC_CONFIG_EDITOR_STATUS            1043 // the application and file shown, the fall-back
 
 // Menu commands.
 #define ID_CONFIG_EDITOR_OPEN               32771
@@ -30,6 +32,17 @@
 #define IDS_EDITOR_DISCARD_CHANGES          530 // unsaved changes at close (Yes/No)
 #define IDS_EDITOR_SERVICE_NOTIFY_FAILED    533 // the service could not be told of its new file
 #define IDS_EDITOR_XML_EMPTY                580 // the document has no XML text to show
+
+// What the main window says about the settings and the file it shows.
+#define IDS_EDITOR_COLUMN_SETTING           7200 // heading of the caption column
+#define IDS_EDITOR_COLUMN_VALUE             7201 // heading of the value column
+#define IDS_EDITOR_STATUS_FILE              7203 // %s %s: the application, the file's path
+#define IDS_EDITOR_FALLBACK_UNREADABLE      7204 // %s %s %s %s: the first application, its file, the one shown, its file
+#define IDS_EDITOR_FALLBACK_MISSING         7205 // %s %s %s %s: as 7204, for a file that does not exist
+#define IDS_EDITOR_STATUS_NO_FILE           7206 // no application's file was found
+#define IDS_EDITOR_RELOAD_DISCARD           7207 // unsaved changes at a reload (Yes/No)
+#define IDS_EDITOR_DESCRIPTION_KEY          7208 // %s: the setting's key in the file
+#define IDS_EDITOR_STATUS_NO_DOCUMENT       7210 // %s %s: the application, the file a reload could not read
 
 // Open and save dialogs: the default extension and the filter ("|" separates its parts).
 #define IDS_EDITOR_FILE_EXTENSION           447

@@ -75,6 +75,8 @@
 #define IDS_EDT_RANGE_HIGH_LIMIT        537
 #define IDS_EDT_RANGE_HIGH_BELOW_LOW    538
 #define IDS_EDT_RANGE_LOW_LIMIT         539
+#define IDS_EDT_LIST_TEXT_NOT_ADDED     7209 // %s: text typed in the list editor and not added (Yes/No/Cancel)
+#define IDS_EDT_KEY_NOT_LISTED          7211 // %s %X: the unknown key's name and its code
 
 // Dialog templates.
 #define IDD_EDIT_VALUE                  118

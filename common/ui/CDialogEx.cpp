@@ -2,6 +2,7 @@
 #include "common/CErrorEx.h"
 #include "common/CResourceLoader.h"
 #include "common/CUtilLogging.h"
+#include "common/ui/CThreadCbtWatch.h"
 
 namespace
 {
@@ -54,22 +55,47 @@ BOOL CDialogEx::Create(UINT templateId, HWND parent)
     return window != nullptr;
 }
 
+// Watches a modal run for its dialog being destroyed instead of ended: the hook sees the
+// destruction before the system hides the window and moves the activation elsewhere, and
+// the run's owner is given back first, so that the owner is activated.
+class CDialogEx::CModalRunWatch : public CThreadCbtWatch
+{
+public:
+    explicit CModalRunWatch(CDialogEx& dialog) : m_dialog(dialog) {}
+
+private:
+    void OnCbt(int code, WPARAM wParam, LPARAM) override
+    {
+        if (code == HCBT_DESTROYWND && m_dialog.m_hWnd == reinterpret_cast<HWND>(wParam))
+            m_dialog.GiveOwnerBack();
+    }
+
+    CDialogEx& m_dialog;
+};
+
 INT_PTR CDialogEx::DoModal()
 {
     m_modalEnded = false;
     m_modalResult = 0;
     // Running from here on, so that an EndDialog during initialisation ends the run.
     m_modalRunning = true;
+
+    // As the system's modal dialogs do, the run disables the top-level window that owns the
+    // dialog (a child window given as parent stands for its top-level window), before the
+    // dialog exists: nothing of the owner may run while the dialog does.
+    const HWND owner = m_parent ? ::GetAncestor(m_parent, GA_ROOT) : nullptr;
+    if (owner && ::IsWindowEnabled(owner))
+    {
+        m_disabledOwner = owner;
+        ::EnableWindow(owner, FALSE);
+    }
+    CModalRunWatch watch(*this);
     if (!Create(m_templateId, m_parent))
     {
         m_modalRunning = false;
+        GiveOwnerBack();
         return -1;
     }
-
-    // The owner is disabled while the dialog runs, as with a system modal dialog.
-    const bool ownerDisabled = m_parent && ::IsWindowEnabled(m_parent);
-    if (ownerDisabled)
-        ::EnableWindow(m_parent, FALSE);
     if (!m_modalEnded)
         ::ShowWindow(m_hWnd, SW_SHOW);
 
@@ -97,13 +123,21 @@ INT_PTR CDialogEx::DoModal()
     }
     m_modalRunning = false;
 
-    if (ownerDisabled)
-        ::EnableWindow(m_parent, TRUE);
+    // The owner comes back before the dialog goes (EndDialog has done both already).
+    GiveOwnerBack();
     if (m_hWnd)
         ::DestroyWindow(m_hWnd);
     if (quit)
         ::PostQuitMessage(quitCode);
     return m_modalResult;
+}
+
+void CDialogEx::GiveOwnerBack() noexcept
+{
+    const HWND owner = m_disabledOwner;
+    m_disabledOwner = nullptr;
+    if (owner && ::IsWindow(owner))
+        ::EnableWindow(owner, TRUE);
 }
 
 void CDialogEx::EndDialog(INT_PTR result)
@@ -112,8 +146,23 @@ void CDialogEx::EndDialog(INT_PTR result)
     {
         m_modalResult = result;
         m_modalEnded = true;
-        // Wakes the loop in case nothing else is queued.
-        ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
+        // As the system's EndDialog: the owner is enabled and the dialog hidden at once, so
+        // that whatever runs before the loop ends (a box shown next, an exit inside another
+        // loop) finds the owner usable and active and the dialog gone from the screen.
+        GiveOwnerBack();
+        if (m_hWnd)
+        {
+            ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
+                           SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            // A hidden dialog that is still active (or left no window active) hands the
+            // activation to its owner.
+            const HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+            const HWND active = ::GetActiveWindow();
+            if (owner && (active == m_hWnd || active == nullptr))
+                ::SetForegroundWindow(owner);
+            // Wakes the loop in case nothing else is queued.
+            ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
+        }
         return;
     }
     DestroyWindow();
@@ -227,7 +276,9 @@ INT_PTR CDialogEx::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         const HRESULT hr = HResultFromCaughtException();
         CUtilLogging::Instance().Log(2, L"Handler of message 0x%04X failed: 0x%08X.\n", message,
                                      static_cast<unsigned>(hr));
-        return TRUE;
+        // A result the procedure returns itself (a brush, an icon, an order) has no "handled"
+        // value: TRUE would be taken as that result. FALSE gives the system's default.
+        return ReturnsResultDirectly(message) ? FALSE : TRUE;
     }
     if (!handled)
         return FALSE;

@@ -7,11 +7,16 @@
 // - Templates come from the satellite resource library (CResourceLoader), or from the
 //   module set with SetResourceModule (a library that takes its caller's resources).
 // - DoModal creates the dialog and runs its own message loop until EndDialog; Create makes
-//   a modeless dialog that the caller's loop serves.
+//   a modeless dialog that the caller's loop serves. A modal run keeps the order of the
+//   system's modal dialogs: the top-level window above the given parent (the owner) is
+//   disabled before the dialog is created; EndDialog gives the owner back and hides the
+//   dialog at once; a modal dialog destroyed instead of ended gives the owner back before
+//   it goes, so that activation lands on the owner.
 // - One window procedure for all dialogs: it finds the object stored at WM_INITDIALOG,
 //   looks the message up in the class's handler table (the derived class's table first,
 //   then its bases'), calls the member and never lets an exception out (a failure is
-//   logged at level 2 and the message counts as handled).
+//   logged at level 2; the message then counts as handled, except the messages whose
+//   result is the dialog procedure's own return value, which get the system's default).
 //
 // A derived class declares its table with KELVO_DECLARE_MESSAGE_MAP() and defines it in
 // its source file:
@@ -54,7 +59,8 @@ public:
     virtual INT_PTR DoModal();
     // Creates the dialog modelessly (not shown unless the template says WS_VISIBLE).
     virtual BOOL Create(UINT templateId, HWND parent);
-    // Ends a modal run with the result, or destroys a modeless dialog.
+    // Ends a modal run with the result: the owner is enabled again and the dialog hidden
+    // before this returns; the run's loop then destroys it. Destroys a modeless dialog.
     void EndDialog(INT_PTR result);
     BOOL DestroyWindow();
 
@@ -100,13 +106,19 @@ protected:
     HWND m_parent;
 
 private:
+    class CModalRunWatch;
+
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     const MessageEntry* FindHandler(UINT message, WPARAM wParam) const;
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    // Enables the owner again if this run disabled it (once).
+    void GiveOwnerBack() noexcept;
 
     bool m_modalRunning = false;
     bool m_modalEnded = false;
     INT_PTR m_modalResult = 0;
+    // The window the modal run disabled, until it is given back.
+    HWND m_disabledOwner = nullptr;
 };
 
 // Turns a member of a derived dialog class into a table handler.

@@ -1,7 +1,8 @@
 #include "common/ui/CMessageBoxEx.h"
 #include "common/CResourceLoader.h"
 #include "common/CStringEx.h"
-#include <vector>
+#include "common/ui/CThreadCbtWatch.h"
+#include <optional>
 
 namespace
 {
@@ -15,49 +16,22 @@ CStringEx& DefaultCaption()
 }
 
 // Closes the box shown during its lifetime if it is still open shortly after its time-out.
-// A thread hook notes the first dialog window the thread creates while the guard is the
-// innermost one (the box); a thread timer, served by the box's own message loop, ends it.
-class CBoxTimeoutGuard
+// The thread's window hook notes the first dialog window the thread creates while the guard
+// is the newest one (the box); a thread timer, served by the box's own message loop, ends it.
+class CBoxTimeoutGuard : public CThreadCbtWatch
 {
 public:
     explicit CBoxTimeoutGuard(DWORD timeoutMs)
+        : m_timer(SetTimer(nullptr, 0, timeoutMs + kSelfCloseGraceMs, &TimerProc))
     {
-        if (timeoutMs == 0)
-            return;
-        Guards().push_back(this);
-        if (!t_hook)
-            t_hook = SetWindowsHookExW(WH_CBT, &CbtProc, nullptr, GetCurrentThreadId());
-        m_timer = SetTimer(nullptr, 0, timeoutMs + kSelfCloseGraceMs, &TimerProc);
     }
-    ~CBoxTimeoutGuard()
+    ~CBoxTimeoutGuard() override
     {
         if (m_timer)
             KillTimer(nullptr, m_timer);
-        auto& guards = Guards();
-        for (auto it = guards.begin(); it != guards.end(); ++it)
-        {
-            if (*it == this)
-            {
-                guards.erase(it);
-                break;
-            }
-        }
-        if (guards.empty() && t_hook)
-        {
-            UnhookWindowsHookEx(t_hook);
-            t_hook = nullptr;
-        }
     }
-    CBoxTimeoutGuard(const CBoxTimeoutGuard&) = delete;
-    CBoxTimeoutGuard& operator=(const CBoxTimeoutGuard&) = delete;
 
 private:
-    static std::vector<CBoxTimeoutGuard*>& Guards()
-    {
-        static thread_local std::vector<CBoxTimeoutGuard*> guards;
-        return guards;
-    }
-
     static bool IsDialogClass(LPCWSTR className)
     {
         if (IS_INTRESOURCE(className))
@@ -65,23 +39,33 @@ private:
         return className && wcscmp(className, L"#32770") == 0;
     }
 
-    static LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam)
+    // Whether this is the newest guard of the thread, the one whose box comes next.
+    bool IsNewest() const
     {
-        if (code == HCBT_CREATEWND && !Guards().empty())
+        const auto& watchers = Watchers();
+        for (auto it = watchers.rbegin(); it != watchers.rend(); ++it)
         {
-            CBoxTimeoutGuard* innermost = Guards().back();
-            const CBT_CREATEWNDW* create = reinterpret_cast<const CBT_CREATEWNDW*>(lParam);
-            if (!innermost->m_box && create && create->lpcs && IsDialogClass(create->lpcs->lpszClass))
-                innermost->m_box = reinterpret_cast<HWND>(wParam);
+            if (dynamic_cast<const CBoxTimeoutGuard*>(*it))
+                return *it == this;
         }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
+        return false;
+    }
+
+    void OnCbt(int code, WPARAM wParam, LPARAM lParam) override
+    {
+        if (code != HCBT_CREATEWND || m_box || !IsNewest())
+            return;
+        const CBT_CREATEWNDW* create = reinterpret_cast<const CBT_CREATEWNDW*>(lParam);
+        if (create && create->lpcs && IsDialogClass(create->lpcs->lpszClass))
+            m_box = reinterpret_cast<HWND>(wParam);
     }
 
     static void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD)
     {
-        for (CBoxTimeoutGuard* guard : Guards())
+        for (CThreadCbtWatch* watcher : Watchers())
         {
-            if (guard->m_timer != id)
+            auto* guard = dynamic_cast<CBoxTimeoutGuard*>(watcher);
+            if (!guard || guard->m_timer != id)
                 continue;
             KillTimer(nullptr, id);
             guard->m_timer = 0;
@@ -91,12 +75,9 @@ private:
         }
     }
 
-    static thread_local HHOOK t_hook;
     UINT_PTR m_timer = 0;
     HWND m_box = nullptr;
 };
-
-thread_local HHOOK CBoxTimeoutGuard::t_hook = nullptr;
 
 LPCWSTR CaptionOrDefault(LPCWSTR caption)
 {
@@ -107,14 +88,18 @@ LPCWSTR CaptionOrDefault(LPCWSTR caption)
 int CMessageBoxEx::Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD timeoutMs)
 {
     caption = CaptionOrDefault(caption);
-    CBoxTimeoutGuard guard(timeoutMs);
+    std::optional<CBoxTimeoutGuard> guard;
+    if (timeoutMs != 0)
+        guard.emplace(timeoutMs);
     return CResourceLoader::Instance().MessageBoxText(owner, text, caption, style, timeoutMs);
 }
 
 int CMessageBoxEx::ShowRes(HWND owner, UINT id, LPCWSTR caption, UINT style, DWORD timeoutMs)
 {
     caption = CaptionOrDefault(caption);
-    CBoxTimeoutGuard guard(timeoutMs);
+    std::optional<CBoxTimeoutGuard> guard;
+    if (timeoutMs != 0)
+        guard.emplace(timeoutMs);
     return CResourceLoader::Instance().MessageBoxRes(owner, id, caption, style, timeoutMs);
 }
 

@@ -5,8 +5,7 @@ static_assert(sizeof(NOTIFYICONDATAW) == 976 || sizeof(void*) != 8, "the notific
 
 BOOL CNotifyIconEx::Update(HWND window, UINT id, UINT callbackMessage, HICON icon, LPCWSTR tip)
 {
-    const bool first = !m_filled;
-    if (first)
+    if (!m_filled)
     {
         m_data = {};
         m_data.cbSize = kRecordSize;
@@ -20,26 +19,36 @@ BOOL CNotifyIconEx::Update(HWND window, UINT id, UINT callbackMessage, HICON ico
     // The tooltip field holds 127 characters and the terminator; longer texts are cut.
     wcsncpy(m_data.szTip, tip ? tip : L"", kTipChars - 1);
     m_data.szTip[kTipChars - 1] = L'\0';
-    if (!m_added)
-    {
-        m_added = Shell_NotifyIconW(NIM_ADD, &m_data) != FALSE;
-        return m_added;
-    }
-    return Shell_NotifyIconW(NIM_MODIFY, &m_data);
+    m_shown = true;
+    return Show(m_added);
 }
 
 BOOL CNotifyIconEx::Readd()
 {
-    if (!m_filled)
+    if (!m_filled || !m_shown)
         return FALSE;
-    m_added = Shell_NotifyIconW(NIM_ADD, &m_data) != FALSE;
+    // The broadcast does not say whether this taskbar lost the icon.
+    return Show(true);
+}
+
+BOOL CNotifyIconEx::Show(bool mayBeThere)
+{
+    // An add of an icon that is there fails, and so does a modify of one that is not: the
+    // other call settles which it was.
+    if (mayBeThere)
+        m_added = Shell_NotifyIconW(NIM_MODIFY, &m_data) || Shell_NotifyIconW(NIM_ADD, &m_data);
+    else
+        m_added = Shell_NotifyIconW(NIM_ADD, &m_data) || Shell_NotifyIconW(NIM_MODIFY, &m_data);
     return m_added;
 }
 
 BOOL CNotifyIconEx::Delete()
 {
-    if (!m_added)
-        return FALSE;
+    // An icon whose add seemed to fail may still be there: whatever was shown is deleted.
+    const bool shown = m_shown;
+    m_shown = false;
     m_added = false;
+    if (!m_filled || !shown)
+        return FALSE;
     return Shell_NotifyIconW(NIM_DELETE, &m_data);
 }

@@ -3,6 +3,7 @@
 // paths, so ADsOpenObject reaches it unchanged; the providers it replaces are remembered
 // and put back by DllUnregisterServer.
 #include "sim/adsi/SimProvider.h"
+#include <adshlp.h>
 #include <string>
 
 std::atomic<long> g_simObjects{ 0 };
@@ -116,4 +117,21 @@ extern "C" HRESULT WINAPI DllUnregisterServer()
 extern "C" LONG WINAPI KelvoAdsiSimCallCount()
 {
     return g_simCalls;
+}
+
+namespace
+{
+thread_local DWORD t_lastAdsiError = ERROR_SUCCESS;
+}
+
+void SimSetLastAdsiError(DWORD error)
+{
+    t_lastAdsiError = error;
+    ADsSetLastError(error, nullptr, nullptr);
+}
+
+// The last ADSI error this thread's search steps set, where Wine's ADsGetLastError has none.
+extern "C" DWORD WINAPI KelvoAdsiSimLastError()
+{
+    return t_lastAdsiError;
 }

@@ -8,6 +8,10 @@
 extern std::atomic<long> g_simObjects;
 // Opens and searches served since the DLL was loaded (read through KelvoAdsiSimCallCount).
 extern std::atomic<long> g_simCalls;
+// Sets this thread's last ADSI error, as a provider does after each search step: in ADSI's
+// own slot (Windows' activeds keeps it; Wine's is a stub) and in the stand-in's, which tests
+// read through KelvoAdsiSimLastError.
+void SimSetLastAdsiError(DWORD error);
 
 // Reference count shared by the stand-in's COM objects; an object starts with one
 // reference, which its creator hands over. The object deletes itself when its Release

@@ -155,7 +155,8 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
             entry = nullptr;
             static const struct { const wchar_t* prefix; SimEntry::Kind kind; bool local; } kinds[] = {
                 { L"local user ", SimEntry::User, true }, { L"local group ", SimEntry::Group, true },
-                { L"user ", SimEntry::User, false },      { L"group ", SimEntry::Group, false } };
+                { L"user ", SimEntry::User, false },      { L"group ", SimEntry::Group, false },
+                { L"computer account ", SimEntry::Computer, false } };
             for (const auto& k : kinds)
             {
                 const size_t len = wcslen(k.prefix);
@@ -221,6 +222,12 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
             m_delayMs = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
         else if (SimEqualNoCase(key, L"ldap_down"))
             m_ldapDown = wcstoul(value.c_str(), nullptr, 10) != 0;
+        else if (SimEqualNoCase(key, L"size_limit") && wcstoul(value.c_str(), nullptr, 10) > 0)
+            m_sizeLimit = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
+        else if (SimEqualNoCase(key, L"max_page_size") && wcstoul(value.c_str(), nullptr, 10) > 0)
+            m_maxPageSize = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
+        else if (SimEqualNoCase(key, L"page_wait"))
+            m_pageWait = wcstoul(value.c_str(), nullptr, 10) != 0;
         else
             known = false;
         if (!known)
@@ -300,7 +307,9 @@ const std::wstring& CommonNameOf(const SimEntry& entry)
 
 std::wstring ContainerOf(const SimEntry& entry)
 {
-    return entry.container.empty() ? std::wstring(L"Users") : entry.container;
+    if (!entry.container.empty())
+        return entry.container;
+    return entry.kind == SimEntry::Computer ? std::wstring(L"Computers") : std::wstring(L"Users");
 }
 }
 
@@ -364,13 +373,28 @@ std::vector<SimAttribute> SimDirectory::Attributes(const SimLdapNode& node) cons
     }
 
     const SimEntry& e = *node.entry;
+    // A computer is a user by class (its class derives from user) and apart only by category.
+    const std::wstring schema = L",CN=Schema,CN=Configuration," + DomainDn();
     if (e.kind == SimEntry::Group)
+    {
         a.push_back({ L"objectClass", ADSTYPE_CASE_IGNORE_STRING, { L"top", L"group" } });
+        a.push_back({ L"objectCategory", ADSTYPE_DN_STRING, { L"CN=Group" + schema } });
+    }
+    else if (e.kind == SimEntry::Computer)
+    {
+        a.push_back({ L"objectClass", ADSTYPE_CASE_IGNORE_STRING,
+                      { L"top", L"person", L"organizationalPerson", L"user", L"computer" } });
+        a.push_back({ L"objectCategory", ADSTYPE_DN_STRING, { L"CN=Computer" + schema } });
+    }
     else
+    {
         a.push_back({ L"objectClass", ADSTYPE_CASE_IGNORE_STRING, { L"top", L"person", L"organizationalPerson", L"user" } });
+        a.push_back({ L"objectCategory", ADSTYPE_DN_STRING, { L"CN=Person" + schema } });
+    }
     a.push_back({ L"cn", ADSTYPE_CASE_IGNORE_STRING, { CommonNameOf(e) } });
     a.push_back({ L"name", ADSTYPE_CASE_IGNORE_STRING, { CommonNameOf(e) } });
-    a.push_back({ L"sAMAccountName", ADSTYPE_CASE_IGNORE_STRING, { e.name } });
+    a.push_back({ L"sAMAccountName", ADSTYPE_CASE_IGNORE_STRING,
+                  { e.kind == SimEntry::Computer ? e.name + L"$" : e.name } });
     if (!e.displayName.empty())
         a.push_back({ L"displayName", ADSTYPE_CASE_IGNORE_STRING, { e.displayName } });
     if (!e.description.empty())

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-// One account of the simulated directory: a user or a group of the domain, or a local
-// account or local group of this computer.
+// One account of the simulated directory: a user, a group or a computer account of the
+// domain, or a local account or local group of this computer.
 struct SimEntry
 {
-    enum Kind { User, Group };
+    enum Kind { User, Group, Computer };
     Kind kind = User;
     bool local = false;
     std::wstring name;
@@ -48,10 +48,21 @@ struct SimLdapNode
 //   [directory]         delay_ms = 0 (wait before every open and every search)
 //                       ldap_down = 1 (the domain's directory cannot be reached; local
 //                       accounts and groups of this computer still answer)
+//                       size_limit = 1000 (the most rows a search without a page size
+//                       returns: the rest is left out without a word, as Active
+//                       Directory's MaxPageSize does; a paged search gets every row)
+//                       max_page_size = 1000 (the most rows the server puts in one page,
+//                       whatever page size the client asks for)
+//                       page_wait = 1 (an asynchronous paged search answers "no more rows"
+//                       once at every page boundary while the next page is on its way, and
+//                       sets the last ADSI error to ERROR_MORE_DATA, as a server that is
+//                       slower than its client does)
 //   [user NAME]         display = ... / description = ...
 //                       cn = ... / container = ... (domain accounts: the common name and the
 //                       container below the domain, by default NAME and Users)
 //   [group NAME]        member = NAME (repeatable; a user or a group of the domain)
+//   [computer account NAME]  a workstation's account in the domain: sAMAccountName NAME$,
+//                       a user by object class and a computer by object category
 //   [local user NAME]
 //   [local group NAME]  member = NAME (local) or member = DOMAIN\NAME (domain account);
 //                       a backslash after an unknown domain is part of the name
@@ -71,6 +82,9 @@ public:
     const std::wstring& Computer() const noexcept { return m_computer; }
     const std::wstring& Workgroup() const noexcept { return m_workgroup; }
     DWORD DelayMs() const noexcept { return m_delayMs; }
+    DWORD SizeLimit() const noexcept { return m_sizeLimit; }
+    DWORD MaxPageSize() const noexcept { return m_maxPageSize; }
+    bool PageWait() const noexcept { return m_pageWait; }
     // The domain's directory is down: LDAP opens fail, the computer's own accounts answer.
     bool LdapDown() const noexcept { return m_ldapDown; }
     bool HasDomain() const noexcept { return !m_dns.empty(); }
@@ -95,6 +109,9 @@ private:
     std::wstring m_computer;
     std::wstring m_workgroup = L"WORKGROUP";
     DWORD m_delayMs = 0;
+    DWORD m_sizeLimit = 1000;
+    DWORD m_maxPageSize = 1000;
+    bool m_pageWait = false;
     bool m_ldapDown = false;
     std::vector<SimEntry> m_entries;
 };

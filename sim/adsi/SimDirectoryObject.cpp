@@ -12,6 +12,22 @@ struct SimDirectoryObject::Search
     std::vector<std::wstring> attributes; // empty: all
     long current = -1;
     size_t nextColumn = 0;
+    // Rows per page the server sends; 0 for a search without pages.
+    long pageRows = 0;
+    // The client is made to wait once at every page boundary (asynchronous paged search).
+    bool waitsForPages = false;
+    // The row at whose page boundary the client was last made to wait.
+    long waitedAt = -1;
+
+    // True, once per boundary, when row `next` begins a page that has not arrived yet.
+    bool PageOnItsWay(long next)
+    {
+        if (!waitsForPages || pageRows <= 0 || next % pageRows != 0 || next >= static_cast<long>(rows.size()) ||
+            waitedAt == next)
+            return false;
+        waitedAt = next;
+        return true;
+    }
 };
 
 namespace
@@ -267,6 +283,8 @@ HRESULT SimDirectoryObject::get_Class(BSTR* out)
     case SimLdapNode::Container:
         return SimReturnBstr(L"container", out);
     default:
+        if (m_entry && m_entry->kind == SimEntry::Computer)
+            return SimReturnBstr(L"computer", out);
         return SimReturnBstr(IsGroup() ? L"group" : L"user", out);
     }
 }
@@ -358,11 +376,19 @@ HRESULT SimDirectoryObject::SetSearchPreference(PADS_SEARCHPREF_INFO prefs, DWOR
         ADS_SEARCHPREF_INFO& pref = prefs[i];
         pref.dwStatus = ADS_STATUS_S_OK;
         if (pref.dwSearchPref == ADS_SEARCHPREF_ASYNCHRONOUS && pref.vValue.dwType == ADSTYPE_BOOLEAN)
+        {
+            m_async = pref.vValue.Boolean != FALSE;
             continue;
+        }
         if (pref.dwSearchPref == ADS_SEARCHPREF_SEARCH_SCOPE && pref.vValue.dwType == ADSTYPE_INTEGER &&
             pref.vValue.Integer <= ADS_SCOPE_SUBTREE)
         {
             m_scope = static_cast<ADS_SCOPEENUM>(pref.vValue.Integer);
+            continue;
+        }
+        if (pref.dwSearchPref == ADS_SEARCHPREF_PAGESIZE && pref.vValue.dwType == ADSTYPE_INTEGER)
+        {
+            m_pageSize = pref.vValue.Integer;
             continue;
         }
         // This directory applies its own defaults for every other preference.
@@ -388,6 +414,13 @@ HRESULT SimDirectoryObject::ExecuteSearch(LPWSTR filter, LPWSTR* attributes, DWO
     for (const SimLdapNode& node : m_dir->LdapNodes())
         if (InScope(node.dn, m_node.dn, m_scope) && parsed.Matches(m_dir->Attributes(node)))
             search->rows.push_back(node);
+    // The server's result limit: a search without pages ends there, and nothing tells the
+    // client that rows are missing; a paged one is served page by page to the end.
+    if (m_pageSize == 0 && search->rows.size() > m_dir->SizeLimit())
+        search->rows.resize(m_dir->SizeLimit());
+    if (m_pageSize != 0)
+        search->pageRows = static_cast<long>(std::min(m_pageSize, m_dir->MaxPageSize()));
+    search->waitsForPages = m_async && m_pageSize != 0 && m_dir->PageWait();
     if (attributes && count != static_cast<DWORD>(-1))
         for (DWORD i = 0; i < count; ++i)
             if (attributes[i])
@@ -408,8 +441,15 @@ HRESULT SimDirectoryObject::GetFirstRow(ADS_SEARCH_HANDLE handle)
     Search* search = FindSearch(handle);
     if (!search)
         return E_ADS_BAD_PARAMETER;
-    search->current = 0;
     search->nextColumn = 0;
+    if (search->PageOnItsWay(0))
+    {
+        search->current = -1;
+        SimSetLastAdsiError(ERROR_MORE_DATA);
+        return S_ADS_NOMORE_ROWS;
+    }
+    SimSetLastAdsiError(ERROR_SUCCESS);
+    search->current = 0;
     return search->rows.empty() ? S_ADS_NOMORE_ROWS : S_OK;
 }
 
@@ -418,9 +458,15 @@ HRESULT SimDirectoryObject::GetNextRow(ADS_SEARCH_HANDLE handle)
     Search* search = FindSearch(handle);
     if (!search)
         return E_ADS_BAD_PARAMETER;
+    search->nextColumn = 0;
+    if (search->PageOnItsWay(search->current + 1))
+    {
+        SimSetLastAdsiError(ERROR_MORE_DATA);
+        return S_ADS_NOMORE_ROWS;
+    }
+    SimSetLastAdsiError(ERROR_SUCCESS);
     if (search->current < static_cast<long>(search->rows.size()))
         ++search->current;
-    search->nextColumn = 0;
     return search->current < static_cast<long>(search->rows.size()) ? S_OK : S_ADS_NOMORE_ROWS;
 }
 

@@ -76,5 +76,9 @@ private:
     const SimEntry* m_entry = nullptr;
     std::wstring m_server;
     ADS_SCOPEENUM m_scope = ADS_SCOPE_SUBTREE;
+    // Rows per page of a paged search; 0 until the client asks for pages.
+    DWORD m_pageSize = 0;
+    // The client asked for an asynchronous search.
+    bool m_async = false;
     std::vector<Search*> m_searches;
 };

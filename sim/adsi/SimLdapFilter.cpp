@@ -21,6 +21,23 @@ int HexDigit(wchar_t c)
     return -1;
 }
 
+// Equality on objectCategory with a class name instead of a distinguished name: the
+// directory reads the name as the default category of that class (a user or a person is
+// in CN=Person, a computer in CN=Computer) and compares it with the category's first RDN.
+bool CategoryMatches(const std::wstring& value, const std::wstring& className)
+{
+    static const struct { const wchar_t* className; const wchar_t* category; } defaults[] = {
+        { L"person", L"Person" }, { L"organizationalPerson", L"Person" }, { L"user", L"Person" },
+        { L"inetOrgPerson", L"Person" }, { L"computer", L"Computer" }, { L"group", L"Group" } };
+    std::wstring category = className;
+    for (const auto& d : defaults)
+        if (SimEqualNoCase(className, d.className))
+            category = d.category;
+    if (value.size() < 3 || !SimEqualNoCase(value.substr(0, 3), L"CN="))
+        return false;
+    return SimEqualNoCase(value.substr(3, value.find(L',') - 3), category);
+}
+
 bool SubstringsMatch(const std::wstring& value, const std::vector<std::wstring>& pieces)
 {
     const std::wstring v = Upper(value);
@@ -209,6 +226,9 @@ bool SimLdapFilter::Match(const Node& node, const std::vector<SimAttribute>& att
             case Node::Equal:
             case Node::Approx:
                 if (SimEqualNoCase(v, node.value))
+                    return true;
+                if (SimEqualNoCase(node.attribute, L"objectCategory") && node.value.find(L'=') == std::wstring::npos &&
+                    CategoryMatches(v, node.value))
                     return true;
                 break;
             case Node::GreaterOrEqual:

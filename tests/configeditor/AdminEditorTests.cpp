@@ -167,3 +167,47 @@ TEST_F(AdminEditor, TheServicesFileIsSavedAndOnlyARunningServiceIsTold)
     Sleep(500);
     EXPECT_FALSE(MessageBoxOpen()) << "the editor reported a failed notice";
 }
+
+// The picker opened with Enter in the list, whose control is the picker's parent: the whole
+// main window is out of reach while the picker runs (a click on Close does nothing, so the
+// settings the picker edits cannot be closed under it), the accounts chosen arrive in the
+// list, and the window is usable again afterwards.
+TEST_F(AdminEditor, ThePickerOpenedFromTheListKeepsTheWholeMainWindowOutOfReach)
+{
+    std::string file = kAgentFile;
+    file.insert(file.find("\t</appSettings>"),
+                "\t\t<add key=\"AuthorizingGroups\"><value>HQ\\Nurses;HQ\\Pharmacists</value></add>\r\n");
+    WriteFileBytes(m_agentFile, file);
+    ASSERT_NO_FATAL_FAILURE(StartEditor());
+    CRemoteList list(m_list);
+    const int cartAccess = list.Find(L"Cart access");
+    ASSERT_GE(cartAccess, 0);
+    list.Click(cartAccess);
+    ASSERT_TRUE(WaitFor([&] { return static_cast<int>(SendMessageW(m_list, LVM_GETSELECTIONMARK, 0, 0)) == cartAccess; }));
+    KeyDown(m_main, VK_RETURN);
+    KeyUp(m_main, VK_RETURN);
+    const HWND picker = FindDialog(m_editor.Id(), [](const std::wstring& title) { return title == L"Cart Access"; }, 10000);
+    ASSERT_NE(nullptr, picker) << "Enter in the list did not open the picker";
+    EXPECT_EQ(m_main, GetWindow(picker, GW_OWNER));
+    EXPECT_FALSE(IsEnabled(m_main)) << "the main window stayed enabled under the picker";
+
+    // A click on Close while the picker runs reaches nothing.
+    MouseClick(GetDlgItem(m_main, IDCANCEL));
+    Sleep(700);
+    EXPECT_TRUE(IsWindowVisible(picker)) << "the picker went";
+    EXPECT_FALSE(m_editor.WaitForExit(0)) << "the editor ended under the picker";
+    EXPECT_FALSE(MessageBoxOpen());
+
+    // The picker's OK reaches the setting it was opened for.
+    CRemoteList accounts(GetDlgItem(picker, 1038));
+    ASSERT_TRUE(WaitFor([&] { return accounts.Count() == 2; })) << accounts.Count();
+    accounts.Click(0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(picker, 1038), LVM_GETSELECTEDCOUNT, 0, 0) == 1; }));
+    Click(picker, 1033);
+    ASSERT_TRUE(WaitFor([&] { return accounts.Count() == 1; }));
+    Click(picker, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return Value(L"Cart access") == L"HQ\\Pharmacists"; })) << Narrow(Value(L"Cart access"));
+    EXPECT_TRUE(WaitFor([&] { return IsEnabled(m_main); }));
+    EXPECT_TRUE(WaitFor([&] { return SaveEnabled(); }));
+    Screenshot(m_main, L"ConfigEditor_AfterPickerFromTheList");
+}

@@ -362,6 +362,18 @@ void KeyUp(HWND foreground, WORD key)
     SendKey(foreground, key, KEYEVENTF_KEYUP);
 }
 
+void MouseClick(HWND window)
+{
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+}
+
 int CRemoteList::Count() const
 {
     return static_cast<int>(SendMessageW(m_list, LVM_GETITEMCOUNT, 0, 0));
@@ -386,6 +398,30 @@ std::wstring CRemoteList::Text(int item, int column) const
     memory.Read(sizeof(LVITEMW), text.data(), textChars * sizeof(wchar_t));
     text.resize(static_cast<size_t>(length > 0 ? length : 0));
     return text;
+}
+
+std::wstring CRemoteList::Heading(int column) const
+{
+    const size_t textChars = 256;
+    CRemoteMemory memory(m_list, sizeof(LVCOLUMNW) + textChars * sizeof(wchar_t));
+    if (!memory.IsValid())
+        return std::wstring();
+    LVCOLUMNW request = {};
+    request.mask = LVCF_TEXT;
+    request.pszText = reinterpret_cast<LPWSTR>(memory.At(sizeof(LVCOLUMNW)));
+    request.cchTextMax = static_cast<int>(textChars);
+    memory.Write(0, &request, sizeof(request));
+    if (!SendMessageW(m_list, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(memory.At(0))))
+        return std::wstring();
+    std::wstring text(textChars, L'\0');
+    memory.Read(sizeof(LVCOLUMNW), text.data(), textChars * sizeof(wchar_t));
+    text.resize(wcsnlen(text.c_str(), textChars));
+    return text;
+}
+
+int CRemoteList::ColumnWidth(int column) const
+{
+    return static_cast<int>(SendMessageW(m_list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
 }
 
 int CRemoteList::Find(const std::wstring& captionStart) const

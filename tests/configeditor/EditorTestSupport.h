@@ -67,6 +67,9 @@ void SetText(HWND dialog, int controlId, const std::wstring& text);
 // does (the window with the keyboard focus receives it and the key's state follows it).
 void KeyDown(HWND foreground, WORD key);
 void KeyUp(HWND foreground, WORD key);
+// Moves the mouse to the middle of the window and clicks its left button, as a user does:
+// the system decides who gets the click (nobody, when the window or its owner is disabled).
+void MouseClick(HWND window);
 
 // Starts the stand-in agent (KelvoEditorTestPeer.exe as KelvoAgent.exe) in the folder for
 // lifeMs at the most and waits until it is ready; record is the file of the reload notices
@@ -84,6 +87,8 @@ public:
     explicit CRemoteList(HWND list) : m_list(list) {}
     int Count() const;
     std::wstring Text(int item, int column) const;
+    std::wstring Heading(int column) const;
+    int ColumnWidth(int column) const;
     // The item whose first column begins with the text, or -1.
     int Find(const std::wstring& captionStart) const;
     RECT ItemRect(int item) const;

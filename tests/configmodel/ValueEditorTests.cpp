@@ -34,13 +34,14 @@ void Screenshot(HWND window, const std::string& name)
         g_screenshots.push_back(path);
 }
 
-// Answers every message box the dialog under test shows, as a user pressing OK would, and
-// keeps the box's text. A thread timer is served by the box's own message loop, so the
-// click that showed the box returns once the box is answered; nothing waits for a person.
+// Answers every message box the dialog under test shows, as a user pressing the button
+// (OK unless told otherwise) would, and keeps the box's text. A thread timer is served by
+// the box's own message loop, so the click that showed the box returns once the box is
+// answered; nothing waits for a person.
 class CBoxAnswerer
 {
 public:
-    explicit CBoxAnswerer(HWND owner) : m_owner(owner)
+    explicit CBoxAnswerer(HWND owner, int button = IDOK) : m_owner(owner), m_button(button)
     {
         s_current = this;
         m_timer = SetTimer(nullptr, 0, 20, &Tick);
@@ -69,7 +70,7 @@ private:
         std::wstring text;
         EnumChildWindows(window, &CollectStatic, reinterpret_cast<LPARAM>(&text));
         self->m_texts.push_back(Utf8(text.c_str()));
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        PostMessageW(window, WM_COMMAND, self->m_button, 0);
         return TRUE;
     }
     static BOOL CALLBACK CollectStatic(HWND child, LPARAM context)
@@ -84,6 +85,7 @@ private:
 
     static CBoxAnswerer* s_current;
     HWND m_owner;
+    int m_button;
     UINT_PTR m_timer = 0;
     std::vector<std::string> m_texts;
 };
@@ -284,6 +286,21 @@ INSTANTIATE_TEST_SUITE_P(
                       Choose(d, IDC_EV_KEY_CODE, L"F5");
                   },
                   "0x60074" },
+        // An untouched OK changes nothing: a key the list does not offer is offered under its
+        // code, and a value with modifiers but no key keeps them.
+        EditCase{ "KeyNotInTheListUntouched", Def("Key"), Entry("<value>0x2002C</value>"),
+                  { IDC_EV_KEY_ALT, IDC_EV_KEY_CTRL, IDC_EV_KEY_SHIFT, IDC_EV_KEY_CODE },
+                  [](HWND d) {
+                      EXPECT_EQ(Res(IDS_KEY_UNKNOWN) + " 0x2C", ChosenText(d, IDC_EV_KEY_CODE));
+                      EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(d, IDC_EV_KEY_CTRL));
+                  },
+                  [](HWND) {}, "0x2002C" },
+        EditCase{ "KeyNotInTheListWithAnotherModifier", Def("Key"), Entry("<value>0x2002C</value>"),
+                  { IDC_EV_KEY_ALT, IDC_EV_KEY_CTRL, IDC_EV_KEY_SHIFT, IDC_EV_KEY_CODE }, [](HWND) {},
+                  [](HWND d) { Click(d, IDC_EV_KEY_SHIFT); }, "0x3002c" },
+        EditCase{ "KeyModifiersWithoutKeyUntouched", Def("Key"), Entry("<value>0x20000</value>"),
+                  { IDC_EV_KEY_ALT, IDC_EV_KEY_CTRL, IDC_EV_KEY_SHIFT, IDC_EV_KEY_CODE },
+                  [](HWND d) { EXPECT_EQ("(none)", ChosenText(d, IDC_EV_KEY_CODE)); }, [](HWND) {}, "0x20000" },
         EditCase{ "KeyModifiersWithoutKeyStoreNone", Def("Key"), Entry("<value>0x20041</value>"),
                   { IDC_EV_KEY_ALT, IDC_EV_KEY_CTRL, IDC_EV_KEY_SHIFT, IDC_EV_KEY_CODE }, [](HWND) {},
                   [](HWND d) { Choose(d, IDC_EV_KEY_CODE, L"(none)"); }, "0x0" },
@@ -559,6 +576,51 @@ TEST_F(CConfigModelTest, ARequiredListMayBeEmptiedButNotClosedEmpty)
     EXPECT_FALSE(IsWindow(dialog));
 }
 
+// Text typed into the entry field and not added is not lost at OK: the user is asked; Yes
+// adds it, No leaves it out, Cancel goes back to the list with the text still there.
+TEST_F(CConfigModelTest, TextTypedButNotAddedIsAddedOrLeftOutAsTheUserSays)
+{
+    Load(Def("List"), Entry("<value>nurses</value><value>doctors</value>"));
+    CStringEx question;
+    CResourceLoader::Instance().FormatString(question, IDS_EDT_LIST_TEXT_NOT_ADDED, L"porters");
+    struct Answer
+    {
+        int button;
+        const char* shown; // the setting after the merge; null: the editor stays open
+    };
+    for (const Answer& answer : { Answer{ IDYES, "doctors porters" }, Answer{ IDNO, "doctors" }, Answer{ IDCANCEL, nullptr } })
+    {
+        _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
+        CEditMultiSzValueDlg dialog(*clone, nullptr);
+        ASSERT_TRUE(dialog.Create(IDD_EDIT_MULTISZ_VALUE, nullptr));
+        ShowWindow(dialog, SW_SHOW);
+        CBoxAnswerer boxes(dialog, answer.button);
+        SelectItem(dialog, 0);
+        Click(dialog, IDC_ML_DELETE);
+        SelectItem(dialog, -1);
+        Type(dialog, IDC_ML_ENTRY, L"porters");
+        EXPECT_EQ("A--O", Buttons(dialog));
+        if (answer.button == IDYES)
+            Screenshot(dialog, "ListEditor_TypedNotAdded");
+        Click(dialog, IDOK);
+        EXPECT_EQ(std::vector<std::string>{ Text(question) }, boxes.Take()) << answer.button;
+        if (!answer.shown)
+        {
+            EXPECT_TRUE(IsWindow(dialog));
+            EXPECT_EQ("porters", ItemText(dialog, IDC_ML_ENTRY));
+            EXPECT_EQ((std::vector<std::string>{ "doctors" }), ListItems(dialog));
+            Click(dialog, IDCANCEL);
+            continue;
+        }
+        EXPECT_FALSE(IsWindow(dialog)) << answer.button;
+        _CObjectExPtr<CAgentSetting> edited = Setting(L"S").Clone();
+        edited->MergeListEdit(*clone);
+        CStringEx shown;
+        edited->GetDisplayText(shown);
+        EXPECT_EQ(answer.shown, Text(shown)) << answer.button;
+    }
+}
+
 TEST_F(CConfigModelTest, XmlViewShowsTheTargetDocumentLineByLine)
 {
     Load(Def("Text"), Entry("<value>red &amp; blue</value>"));
@@ -632,6 +694,40 @@ void ClickWithMouse(int id)
     PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
     PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
 }
+}
+
+// Enter in the list editor's entry field with text typed and not added asks too; Yes adds
+// the text and ends the editor.
+TEST_F(CConfigModelTest, EnterInTheListEditorAsksForTheTypedText)
+{
+    Load(Def("List"), Entry("<value>nurses</value><value>doctors</value>"));
+    _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
+    auto listEditor = [] {
+        HWND found = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM result) {
+            if (GetDlgItem(window, IDC_ML_ENTRY) && IsWindowVisible(window))
+                *reinterpret_cast<HWND*>(result) = window;
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&found));
+        return found;
+    };
+    CEditMultiSzValueDlg editor(*clone, nullptr);
+    std::unique_ptr<CBoxAnswerer> boxes;
+    CModalScript script({ [&] { boxes = std::make_unique<CBoxAnswerer>(listEditor(), IDYES); },
+                          [&] {
+                              SelectItem(listEditor(), 0);
+                              Click(listEditor(), IDC_ML_DELETE);
+                              SelectItem(listEditor(), -1);
+                          },
+                          [&] { SetDlgItemTextW(listEditor(), IDC_ML_ENTRY, L"porters"); },
+                          [&] { PostMessageW(GetDlgItem(listEditor(), IDC_ML_ENTRY), WM_KEYDOWN, VK_RETURN, 0x001C0001); } });
+    EXPECT_EQ(IDOK, editor.DoModal());
+    ASSERT_TRUE(boxes);
+    EXPECT_EQ(1u, boxes->Take().size());
+    Setting(L"S").MergeListEdit(*clone);
+    CStringEx shown;
+    Setting(L"S").GetDisplayText(shown);
+    EXPECT_EQ("doctors porters", Text(shown));
 }
 
 // The Enter that closes a value editor must not open it again in the editor's list; a

@@ -15,6 +15,17 @@ using FreeFn = void(WINAPI*)(wchar_t*);
 
 const wchar_t kCaption[] = L"Kelvo Agent Configuration";
 
+// The heap of the process that holds the block, or null.
+HANDLE HeapHolding(const void* block)
+{
+    HANDLE heaps[64] = {};
+    const DWORD count = GetProcessHeaps(ARRAYSIZE(heaps), heaps);
+    for (DWORD i = 0; i < count && i < ARRAYSIZE(heaps); ++i)
+        if (HeapValidate(heaps[i], 0, block))
+            return heaps[i];
+    return nullptr;
+}
+
 template <class T>
 T ByOrdinal(HMODULE module, WORD ordinal)
 {
@@ -79,16 +90,20 @@ TEST_F(ConfigSecDllTest, ExportsAreReachableByOrdinalOneToFourOnly)
 
 // Initialisation refuses missing arguments and other releases, succeeds once, answers 0
 // to a second call without looking at it, and starts afresh after Term. Before it, the
-// dialog cannot be shown and freeing does nothing.
+// dialog cannot be shown and freeing does nothing; a text the caller's variable still
+// points at is let go of (the variable cleared), never written through or freed.
 TEST_F(ConfigSecDllTest, InitialisationFollowsItsContract)
 {
-    wchar_t* result = reinterpret_cast<wchar_t*>(1);
+    wchar_t foreign[] = L"kept";
+    wchar_t* result = foreign;
     size_t length = 9;
-    result = nullptr;
     EXPECT_EQ(-1, cartAccess(nullptr, L"HQ\\bob", 6, &result, &length));
     EXPECT_EQ(nullptr, result);
     EXPECT_EQ(0u, length);
+    EXPECT_STREQ(L"kept", foreign);
     freeMemory(nullptr);
+    freeMemory(foreign);
+    EXPECT_STREQ(L"kept", foreign);
 
     struct Bad { HINSTANCE module; const wchar_t* version; const wchar_t* caption; size_t length; DWORD expected; };
     const Bad bad[] = {
@@ -103,7 +118,11 @@ TEST_F(ConfigSecDllTest, InitialisationFollowsItsContract)
     };
     for (const Bad& b : bad)
         EXPECT_EQ(b.expected, init(b.module, b.version, b.caption, b.length));
+    result = foreign;
+    length = 9;
     EXPECT_EQ(-1, cartAccess(nullptr, L"HQ\\bob", 6, &result, &length));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(0u, length);
 
     EXPECT_EQ(0u, InitOk());
     EXPECT_EQ(0u, init(nullptr, L"9.9", nullptr, 0));
@@ -154,16 +173,40 @@ TEST_F(ConfigSecDllTest, CartAccessOnAWorkgroupComputerKeepsTheList)
     EXPECT_EQ(IDOK, answer);
     EXPECT_EQ(value, text);
 
-    answer = RunCartAccess(value, [](DialogDriver& ui) -> std::wstring {
-        HWND cart = ui.WaitForDialog(L"Cart Access");
-        if (!cart)
-            return L"no dialog";
-        DialogDriver::Send(cart, WM_CLOSE, 0, 0);
-        return L"";
-    }, text, verdict);
+    // Cancel while the caller's variable still holds the text of an earlier OK: that text is
+    // freed and the variable cleared.
+    wchar_t* earlier = nullptr;
+    size_t earlierLength = 0;
+    verdict = DialogDriver::Run(
+        [](DialogDriver& ui) -> std::wstring {
+            HWND cart = ui.WaitForDialog(L"Cart Access");
+            if (!cart)
+                return L"no dialog";
+            DialogDriver::Click(cart, IDOK);
+            return L"";
+        },
+        [&] { answer = cartAccess(nullptr, value.c_str(), value.size(), &earlier, &earlierLength); });
+    EXPECT_EQ(L"", verdict);
+    ASSERT_EQ(IDOK, answer);
+    ASSERT_NE(nullptr, earlier);
+    const HANDLE heap = HeapHolding(earlier);
+    ASSERT_NE(nullptr, heap) << "the text is in no heap of the process";
+    wchar_t* result = earlier;
+    size_t length = earlierLength;
+    verdict = DialogDriver::Run(
+        [](DialogDriver& ui) -> std::wstring {
+            HWND cart = ui.WaitForDialog(L"Cart Access");
+            if (!cart)
+                return L"no dialog";
+            DialogDriver::Send(cart, WM_CLOSE, 0, 0);
+            return L"";
+        },
+        [&] { answer = cartAccess(nullptr, value.c_str(), value.size(), &result, &length); });
     EXPECT_EQ(L"", verdict);
     EXPECT_EQ(IDCANCEL, answer);
-    EXPECT_EQ(L"", text);
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(0u, length);
+    EXPECT_FALSE(HeapValidate(heap, 0, earlier)) << "the earlier text was not freed";
     term();
     VirtualFree(pages, 0, MEM_RELEASE);
 }

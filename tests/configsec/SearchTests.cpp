@@ -3,6 +3,7 @@
 #include "common/CWMIQuerySearchContext.h"
 #include "configsec/CADAccountSearch.h"
 #include "resources/KVIdsConfigSec.h"
+#include <algorithm>
 
 namespace
 {
@@ -49,14 +50,113 @@ TEST_F(ConfigSecTest, TypedNamesMatchOnlyThemselvesInTheDirectory)
     }
 }
 
-// The WQL texts keep a name inside its string: quotes and backslashes are escaped, and
-// in a LIKE pattern the wildcards match only themselves.
-TEST_F(ConfigSecTest, WmiQueriesEscapeTheName)
+// A name search finds every matching person and group, also beyond the directory's result
+// limit, and no computer account, though a computer is a user by its object class.
+TEST_F(ConfigSecTest, NameSearchesGoBeyondTheResultLimitAndListNoComputers)
 {
-    const std::wstring exact = CADAccountSearch::BuildWmiQuery(CADAccountSearch::MatchExact, L"o'hara \"x\" C:\\50%_[a]").GetString();
-    EXPECT_NE(std::wstring::npos, exact.find(L"Name = \"o'hara \\\"x\\\" C:\\\\50%_[a]\"")) << exact;
-    const std::wstring prefix = CADAccountSearch::BuildWmiQuery(CADAccountSearch::MatchStartsWith, L"5%_[a\\").GetString();
-    EXPECT_NE(std::wstring::npos, prefix.find(L"Name LIKE \"5[%][_][[]a\\\\%\"")) << prefix;
+    std::wstring directory = L"[domain]\ndns = hq.example.com\nnetbios = HQ\n[computer]\nname = .\n"
+                             L"[directory]\nsize_limit = 3\n";
+    for (int i = 1; i <= 5; ++i)
+        directory += L"[user nurse" + std::to_wstring(i) + L"]\n";
+    directory += L"[group Nurses Ward 4]\n[computer account NURSE-PC]\n[computer account NURSE-LAPTOP]\n";
+    UseDirectory(directory);
+    const CADLocation domain{ L"HQ", false };
+    HRESULT hr = E_FAIL;
+    std::vector<std::wstring> found = Found(domain, CADAccountSearch::MatchStartsWith, L"nurse", &hr);
+    EXPECT_EQ(S_OK, hr);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ((std::vector<std::wstring>{ L"HQ\\Nurses Ward 4", L"HQ\\nurse1", L"HQ\\nurse2", L"HQ\\nurse3",
+                                          L"HQ\\nurse4", L"HQ\\nurse5" }),
+              found);
+    for (const wchar_t* computer : { L"NURSE-PC$", L"NURSE-PC" })
+        EXPECT_TRUE(Found(domain, CADAccountSearch::MatchExact, computer, &hr).empty()) << computer;
+}
+
+namespace
+{
+std::string Narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// Services made for a test, deleted when it ends.
+class CTestServices
+{
+public:
+    CTestServices() : m_manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
+    ~CTestServices()
+    {
+        for (const std::wstring& name : m_names)
+            if (SC_HANDLE service = OpenServiceW(m_manager, name.c_str(), DELETE))
+            {
+                DeleteService(service);
+                CloseServiceHandle(service);
+            }
+        if (m_manager)
+            CloseServiceHandle(m_manager);
+    }
+    bool Add(const std::wstring& name)
+    {
+        SC_HANDLE service = CreateServiceW(m_manager, name.c_str(), name.c_str(), SERVICE_QUERY_STATUS,
+                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                           L"C:\\windows\\system32\\notepad.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (!service)
+            return false;
+        CloseServiceHandle(service);
+        m_names.push_back(name);
+        return true;
+    }
+
+private:
+    SC_HANDLE m_manager;
+    std::vector<std::wstring> m_names;
+};
+
+// The names of the services the picker's name condition selects.
+std::vector<std::wstring> ServicesWhere(int mode, const std::wstring& name)
+{
+    CStringEx query(L"SELECT * FROM Win32_Service WHERE ");
+    query += CADAccountSearch::BuildWmiCondition(mode, name.c_str());
+    _CObjectExPtr<CWMIQuerySearchContext> context;
+    std::vector<std::wstring> names;
+    const HRESULT hr = CWMIQuerySearchContext::Execute(L"ROOT\\CIMV2", L"WQL", query, L"__CLASS", L"Win32_Group", context);
+    EXPECT_EQ(S_OK, hr) << Narrow(query.GetString());
+    while (SUCCEEDED(hr) && context->NextRow() == S_OK)
+    {
+        CStringEx found;
+        context->GetString(L"Name", found);
+        names.emplace_back(found.GetString());
+    }
+    return names;
+}
+}
+
+// The WQL conditions keep a typed name a value. Run against services whose names hold a
+// quote, %, _, [ and ] (Wine lists no accounts, and a service is named freely): the exact
+// condition finds exactly that service, and the prefix condition never finds the decoy that
+// the same text read as a pattern would match. Wine's WQL knows no "_" or "[...]" in LIKE,
+// so there the escaped prefix finds nothing at all (Windows finds the service), and it
+// refuses \" inside a string, so a name with a double quote is checked by its text only.
+TEST_F(ConfigSecTest, WmiConditionsMatchNamesThatNeedEscapingAsTheyAre)
+{
+    const std::wstring tag = L"KelvoEscape" + std::to_wstring(GetCurrentProcessId()) + L" o'hara 50";
+    const std::wstring name = tag + L"%_[a]";
+    const std::wstring decoy = tag + L"xy_[a]";
+    CTestServices services;
+    ASSERT_TRUE(services.Add(name)) << GetLastError();
+    ASSERT_TRUE(services.Add(decoy)) << GetLastError();
+
+    EXPECT_EQ(std::vector<std::wstring>{ name }, ServicesWhere(CADAccountSearch::MatchExact, name));
+    EXPECT_TRUE(ServicesWhere(CADAccountSearch::MatchExact, tag + L"__[a]").empty());
+    for (const std::wstring& found : ServicesWhere(CADAccountSearch::MatchStartsWith, tag + L"%_["))
+        EXPECT_EQ(name, found) << "the prefix was read as a pattern";
+    EXPECT_EQ(std::vector<std::wstring>{ decoy }, ServicesWhere(CADAccountSearch::MatchStartsWith, tag + L"xy"));
+
+    const std::wstring quoted = CADAccountSearch::BuildWmiCondition(CADAccountSearch::MatchExact, L"say \"x\" C:\\").GetString();
+    EXPECT_NE(std::wstring::npos, quoted.find(L"\"say \\\"x\\\" C:\\\\\"")) << Narrow(quoted);
 }
 
 // Wine's WMI serves no accounts or groups (Win32_Account, Win32_UserAccount and

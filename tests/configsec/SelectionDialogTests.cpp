@@ -6,6 +6,7 @@
 #include "resources/KVIdsConfigSec.h"
 #include "tests/uisupport/UiScreenshot.h"
 #include <commctrl.h>
+#include <algorithm>
 
 namespace
 {
@@ -211,6 +212,52 @@ TEST_F(ConfigSecTest, AdvancedSearchRowsJoinTheNamesBox)
     EXPECT_EQ((Texts{ L"HQ\\Staff", L"HQ\\alice" }), ListTexts(chosen));
     ASSERT_FALSE(Boxes().empty());
     EXPECT_EQ(Text(IDS_CONFIGSEC_NO_NAMES), Boxes()[0].text);
+}
+
+// OK of the advanced search is offered for a highlighted row as for a checked one; it takes
+// the checked rows, and the highlighted one when none is checked.
+TEST_F(ConfigSecTest, AdvancedSearchOkTakesTheCheckedRowsOrElseTheHighlightedOne)
+{
+    const CADLocation domain{ L"HQ", false };
+    for (const bool alsoCheck : { false, true })
+    {
+        CSmartList<CADObject*> chosen;
+        const std::wstring verdict = DialogDriver::Run(
+            [&](DialogDriver& ui) -> std::wstring {
+                HWND advanced = ui.WaitForDialog(kAdvancedCaption);
+                if (!advanced)
+                    return L"no advanced dialog";
+                const std::wstring started = StartSearch(advanced, CADAccountSearch::MatchStartsWith, L"a");
+                if (!started.empty())
+                    return started;
+                HWND results = GetDlgItem(advanced, IDC_CONFIGSEC_NAMES);
+                if (!DialogDriver::WaitUntil([&] { return DialogDriver::IsEnabled(advanced, IDC_CONFIGSEC_FIND_NOW); }))
+                    return L"the search did not finish";
+                const Texts rows = DialogDriver::ListTexts(results);
+                const auto row = [&](const wchar_t* name) {
+                    return static_cast<int>(std::find(rows.begin(), rows.end(), name) - rows.begin());
+                };
+                if (rows.size() != 2 || row(L"a*b") == 2 || row(L"alice") == 2)
+                    return L"rows of the search differ";
+                if (DialogDriver::IsEnabled(advanced, IDOK))
+                    return L"OK enabled before any row was chosen";
+                DialogDriver::SelectRow(results, row(L"a*b"));
+                if (!DialogDriver::WaitUntil([&] { return DialogDriver::IsEnabled(advanced, IDOK); }))
+                    return L"OK stayed disabled with a highlighted row";
+                if (alsoCheck)
+                    DialogDriver::CheckRow(results, row(L"alice"));
+                else
+                    kelvo_test::SaveWindowScreenshot(advanced, L"ConfigSec_AdvancedSearchHighlighted");
+                DialogDriver::Click(advanced, IDOK);
+                return DialogDriver::WaitGone(advanced) ? L"" : L"advanced dialog stayed open";
+            },
+            [&] {
+                CADSelectAdvanceDlg dialog(nullptr, domain, chosen);
+                EXPECT_EQ(IDOK, dialog.DoModal());
+            });
+        EXPECT_EQ(L"", verdict);
+        EXPECT_EQ(alsoCheck ? Texts{ L"HQ\\alice" } : Texts{ L"HQ\\a*b" }, ListTexts(chosen));
+    }
 }
 
 // Stop ends a long search after the current row and keeps the rows already listed;

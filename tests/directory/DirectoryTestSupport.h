@@ -31,6 +31,8 @@ protected:
     static void UseDnsNameOnlyJoin();
     // Opens and searches the stand-in has served so far.
     LONG DirectoryCalls() const;
+    // An export of the stand-in DLL, such as KelvoAdsiSimLastError.
+    FARPROC StandInExport(const char* name) const { return GetProcAddress(m_standIn, name); }
 
     std::wstring m_folder;
     std::wstring m_computer;

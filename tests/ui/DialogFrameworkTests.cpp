@@ -1,11 +1,13 @@
 #include "common/CErrorEx.h"
 #include "common/ui/CMessageBoxEx.h"
+#include "common/ui/CNotifyIconEx.h"
 #include "common/ui/CUtilDialogEx.h"
 #include "tests/uisupport/UiScreenshot.h"
 #include "UiTestDialogs.h"
 #include <gtest/gtest.h>
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 namespace
 {
@@ -68,7 +70,6 @@ class CDerivedTestDlg : public CBaseTestDlg
 public:
     int derivedTimerTicks = 0;
     int registeredSeen = 0;
-    BOOL ownerWasEnabled = TRUE;
 
     BOOL OnInitDialog() override
     {
@@ -78,13 +79,6 @@ public:
     // The derived table's timer handler runs first and hands timers it does not own on.
     LRESULT OnTimer(WPARAM id, LPARAM lParam, BOOL& handled)
     {
-        if (id == kEndTimer)
-        {
-            KillTimer(kEndTimer);
-            ownerWasEnabled = m_parent ? ::IsWindowEnabled(m_parent) : TRUE;
-            EndDialog(77);
-            return 0;
-        }
         ++derivedTimerTicks;
         return CBaseTestDlg::OnTimer(id, lParam, handled);
     }
@@ -173,33 +167,333 @@ TEST_F(DialogFramework, ModelessDialogFromTemplateIsDrivenThroughItsHandlerTable
     EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
 }
 
-TEST_F(DialogFramework, ModalRunEndsWithTheEndDialogResultAndGivesTheOwnerBack)
+namespace
 {
-    CBaseTestDlg owner;
-    ASSERT_TRUE(owner.Create(IDD_UI_TEST, nullptr));
+// Where a modal run's parent is: the owner dialog itself, or a control inside it (as the
+// editor's list is when Enter in the list opens the picker).
+enum class ParentKind { TopLevel, ChildControl };
 
-    struct CModal : CDerivedTestDlg
+// A modal dialog that records, on its end timer, how its owner and itself look, and ends
+// through EndDialog or by being destroyed.
+class CModalProbe : public CDerivedTestDlg
+{
+    KELVO_DECLARE_MESSAGE_MAP()
+public:
+    CModalProbe(HWND parent, HWND owner, bool destroyInsteadOfEnd) : m_owner(owner), m_destroy(destroyInsteadOfEnd)
     {
-        explicit CModal(HWND parent) { m_parent = parent; }
-        BOOL OnInitDialog() override
+        m_parent = parent;
+    }
+    BOOL OnInitDialog() override
+    {
+        ownerEnabledAtInit = IsWindowEnabled(m_owner);
+        SetTimer(kEndTimer, 50);
+        return TRUE;
+    }
+    LRESULT OnEndTimer(WPARAM id, LPARAM lParam, BOOL& handled)
+    {
+        if (id != kEndTimer)
+            return CDerivedTestDlg::OnTimer(id, lParam, handled);
+        KillTimer(kEndTimer);
+        ownerEnabledWhileRunning = IsWindowEnabled(m_owner);
+        parentEnabledWhileRunning = IsWindowEnabled(m_parent);
+        if (m_destroy)
         {
-            SetTimer(kEndTimer, 50);
-            return TRUE;
+            ::DestroyWindow(m_hWnd);
+            return 0;
         }
-    } modal(owner);
+        EndDialog(77);
+        // What the code after EndDialog finds.
+        visibleAfterEnd = IsWindowVisible(m_hWnd);
+        ownerEnabledAfterEnd = IsWindowEnabled(m_owner);
+        activeAfterEnd = GetActiveWindow();
+        return 0;
+    }
+    LRESULT OnDestroy(WPARAM, LPARAM, BOOL& handled)
+    {
+        ownerEnabledAtDestroy = IsWindowEnabled(m_owner);
+        handled = FALSE;
+        return 0;
+    }
+
+    BOOL ownerEnabledAtInit = TRUE;
+    BOOL ownerEnabledWhileRunning = TRUE;
+    BOOL parentEnabledWhileRunning = FALSE;
+    BOOL visibleAfterEnd = TRUE;
+    BOOL ownerEnabledAfterEnd = FALSE;
+    HWND activeAfterEnd = nullptr;
+    BOOL ownerEnabledAtDestroy = FALSE;
+
+private:
+    HWND m_owner;
+    bool m_destroy;
+};
+
+KELVO_BEGIN_MESSAGE_MAP(CModalProbe, CDerivedTestDlg)
+    KELVO_MESSAGE(WM_TIMER, &CModalProbe::OnEndTimer)
+    KELVO_MESSAGE(WM_DESTROY, &CModalProbe::OnDestroy)
+KELVO_END_MESSAGE_MAP()
+
+// Whether another process's window holds the foreground: its focus takes the activation
+// from every window of this thread (other tests run beside this one), so where activation
+// lands cannot be seen then.
+bool ForegroundIsElsewhere()
+{
+    DWORD process = 0;
+    const HWND foreground = GetForegroundWindow();
+    if (foreground)
+        GetWindowThreadProcessId(foreground, &process);
+    return foreground && process != GetCurrentProcessId();
+}
+
+class ModalRun : public DialogFramework, public ::testing::WithParamInterface<ParentKind>
+{
+protected:
+    void SetUp() override
+    {
+        DialogFramework::SetUp();
+        ASSERT_TRUE(m_owner.Create(IDD_UI_TEST, nullptr));
+        ShowWindow(m_owner, SW_SHOW);
+        SetActiveWindow(m_owner);
+        m_parent = GetParam() == ParentKind::TopLevel ? m_owner.GetSafeHwnd() : m_owner.GetDlgItem(IDC_UI_TEST_EDIT);
+    }
+
+    CBaseTestDlg m_owner;
+    HWND m_parent = nullptr;
+};
+}
+
+// A modal run disables the top-level window of its parent, whatever window of it is given,
+// before the dialog exists; EndDialog gives the owner back and hides the dialog before the
+// code after it runs, and the owner is active again.
+TEST_P(ModalRun, DisablesTheTopLevelOwnerAndEndDialogGivesItBackAtOnce)
+{
+    CModalProbe modal(m_parent, m_owner, false);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(modal.DoModal(), 77);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    EXPECT_FALSE(modal.ownerWasEnabled);
-    EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_FALSE(modal.ownerEnabledAtInit) << "the owner ran while the dialog was created";
+    EXPECT_FALSE(modal.ownerEnabledWhileRunning) << "the top-level window stayed enabled";
+    if (GetParam() == ParentKind::ChildControl)
+    {
+        EXPECT_TRUE(modal.parentEnabledWhileRunning) << "the control itself keeps its own state";
+    }
+    EXPECT_FALSE(modal.visibleAfterEnd);
+    EXPECT_TRUE(modal.ownerEnabledAfterEnd);
+    if (!ForegroundIsElsewhere())
+    {
+        EXPECT_EQ(m_owner.GetSafeHwnd(), modal.activeAfterEnd);
+    }
+    EXPECT_TRUE(IsWindowEnabled(m_owner));
+    EXPECT_TRUE(IsWindowEnabled(m_parent));
     EXPECT_EQ(modal.GetSafeHwnd(), nullptr);
+}
 
-    // A template that does not exist cannot run.
+// A modal dialog destroyed instead of ended gives its owner back before it goes, so the
+// activation that leaves it lands on the owner.
+TEST_P(ModalRun, DestroyedInsteadOfEndedGivesTheOwnerBackBeforeItGoes)
+{
+    CModalProbe modal(m_parent, m_owner, true);
+    modal.DoModal();
+    EXPECT_FALSE(modal.ownerEnabledWhileRunning);
+    EXPECT_TRUE(modal.ownerEnabledAtDestroy) << "the owner was still disabled while the dialog went";
+    if (!ForegroundIsElsewhere())
+    {
+        EXPECT_EQ(m_owner.GetSafeHwnd(), GetActiveWindow());
+    }
+    EXPECT_TRUE(IsWindowEnabled(m_owner));
+}
+
+INSTANTIATE_TEST_SUITE_P(Parents, ModalRun, ::testing::Values(ParentKind::TopLevel, ParentKind::ChildControl),
+                         [](const ::testing::TestParamInfo<ParentKind>& info) {
+                             return info.param == ParentKind::TopLevel ? "TopLevelOwner" : "ControlOfTheOwner";
+                         });
+
+// A template that does not exist cannot run, and the owner is given back.
+TEST_F(DialogFramework, ModalRunOfAMissingTemplateFailsAndLeavesTheOwnerEnabled)
+{
+    CBaseTestDlg owner;
+    ASSERT_TRUE(owner.Create(IDD_UI_TEST, nullptr));
     struct CMissing : CDialogEx
     {
-        CMissing() : CDialogEx(4711) {}
-    } missing;
+        explicit CMissing(HWND parent) : CDialogEx(4711, parent) {}
+    } missing(owner);
     EXPECT_EQ(missing.DoModal(), -1);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+}
+
+namespace
+{
+// The messages whose result a dialog procedure returns itself.
+struct DirectResultCase
+{
+    const char* name;
+    UINT message;
+};
+
+// Answers each of those messages by throwing, or by leaving it to the system.
+class CDirectResultDlg : public CUtilDialogEx<CDialogEx>
+{
+    KELVO_DECLARE_MESSAGE_MAP()
+public:
+    explicit CDirectResultDlg(bool throwing) : CUtilDialogEx<CDialogEx>(IDD_UI_TEST), m_throwing(throwing) {}
+    LRESULT OnMessage(WPARAM, LPARAM, BOOL& handled)
+    {
+        if (m_throwing)
+            throw CErrorEx(ERROR_INVALID_DATA);
+        handled = FALSE;
+        return 0;
+    }
+
+private:
+    bool m_throwing;
+};
+
+KELVO_BEGIN_MESSAGE_MAP(CDirectResultDlg, CUtilDialogEx<CDialogEx>)
+    KELVO_MESSAGE(WM_CTLCOLORSTATIC, &CDirectResultDlg::OnMessage)
+    KELVO_MESSAGE(WM_CTLCOLOREDIT, &CDirectResultDlg::OnMessage)
+    KELVO_MESSAGE(WM_CTLCOLORDLG, &CDirectResultDlg::OnMessage)
+    KELVO_MESSAGE(WM_CTLCOLORBTN, &CDirectResultDlg::OnMessage)
+    KELVO_MESSAGE(WM_QUERYDRAGICON, &CDirectResultDlg::OnMessage)
+    KELVO_MESSAGE(WM_COMPAREITEM, &CDirectResultDlg::OnMessage)
+    KELVO_MESSAGE(WM_VKEYTOITEM, &CDirectResultDlg::OnMessage)
+    KELVO_MESSAGE(WM_CHARTOITEM, &CDirectResultDlg::OnMessage)
+KELVO_END_MESSAGE_MAP()
+
+class ThrowingHandler : public DialogFramework, public ::testing::WithParamInterface<DirectResultCase>
+{
+};
+}
+
+// A handler that throws on a message whose result is the procedure's return value gives the
+// system's default answer, not TRUE (a brush, icon or item order of 1).
+TEST_P(ThrowingHandler, GivesTheSystemsDefaultForAMessageWhoseResultIsReturned)
+{
+    CDirectResultDlg throwing(true), passing(false);
+    ASSERT_TRUE(throwing.Create(IDD_UI_TEST, nullptr));
+    ASSERT_TRUE(passing.Create(IDD_UI_TEST, nullptr));
+    HDC dc = GetDC(throwing);
+    COMPAREITEMSTRUCT compare = {};
+    compare.CtlType = ODT_LISTBOX;
+    const UINT message = GetParam().message;
+    const bool colour = message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+    const WPARAM wParam = colour ? reinterpret_cast<WPARAM>(dc) : (message == WM_COMPAREITEM ? 0 : MAKEWPARAM('A', 0));
+    auto lParamFor = [&](HWND dialog) {
+        if (message == WM_COMPAREITEM)
+            return reinterpret_cast<LPARAM>(&compare);
+        return message == WM_QUERYDRAGICON ? 0 : reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_UI_TEST_EDIT));
+    };
+    const LRESULT thrown = SendMessageW(throwing, message, wParam, lParamFor(throwing));
+    const LRESULT passed = SendMessageW(passing, message, wParam, lParamFor(passing));
+    ReleaseDC(throwing, dc);
+    EXPECT_NE(1, thrown);
+    EXPECT_EQ(passed, thrown);
+    EXPECT_TRUE(IsWindow(throwing));
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, ThrowingHandler,
+                         ::testing::Values(DirectResultCase{ "CtlColorStatic", WM_CTLCOLORSTATIC },
+                                           DirectResultCase{ "CtlColorEdit", WM_CTLCOLOREDIT },
+                                           DirectResultCase{ "CtlColorDlg", WM_CTLCOLORDLG },
+                                           DirectResultCase{ "CtlColorBtn", WM_CTLCOLORBTN },
+                                           DirectResultCase{ "QueryDragIcon", WM_QUERYDRAGICON },
+                                           DirectResultCase{ "CompareItem", WM_COMPAREITEM },
+                                           DirectResultCase{ "VKeyToItem", WM_VKEYTOITEM },
+                                           DirectResultCase{ "CharToItem", WM_CHARTOITEM }),
+                         [](const ::testing::TestParamInfo<DirectResultCase>& info) { return std::string(info.param.name); });
+
+namespace
+{
+const UINT kIconCallback = WM_APP + 12;
+const UINT kExitCommand = 10;
+const UINT kBoxCommand = 11;
+
+// A window with a notification icon as the agent has one: the icon follows the state, comes
+// back after "TaskbarCreated", and goes at the exit.
+class CIconOwnerDlg : public CUtilDialogEx<CDialogEx>
+{
+    KELVO_DECLARE_MESSAGE_MAP()
+public:
+    CIconOwnerDlg() : CUtilDialogEx<CDialogEx>(IDD_UI_TEST) {}
+    BOOL ShowState(LPCWSTR tip) { return icon.Update(m_hWnd, 0, kIconCallback, LoadIconW(nullptr, IDI_APPLICATION), tip); }
+    LRESULT OnTaskbarCreated(WPARAM, LPARAM, BOOL&)
+    {
+        readdAnswers.push_back(icon.Readd());
+        return 0;
+    }
+    LRESULT OnExit(WPARAM, LPARAM, BOOL&)
+    {
+        icon.Delete();
+        EndDialog(1);
+        return 0;
+    }
+    // A box whose loop receives what is posted before it opens: the exit, then the broadcast.
+    LRESULT OnBox(WPARAM, LPARAM, BOOL&)
+    {
+        PostMessage(WM_COMMAND, kExitCommand);
+        PostMessage(RegisterWindowMessageW(L"TaskbarCreated"));
+        CMessageBoxEx::Show(m_hWnd, L"The cart is not connected.", L"Kelvo UI test box", MB_OK, 300);
+        return 0;
+    }
+    BOOL OnInitDialog() override
+    {
+        ShowState(L"Cart ready");
+        PostMessage(WM_COMMAND, kBoxCommand);
+        return TRUE;
+    }
+
+    CNotifyIconEx icon;
+    std::vector<BOOL> readdAnswers;
+};
+
+KELVO_BEGIN_MESSAGE_MAP(CIconOwnerDlg, CUtilDialogEx<CDialogEx>)
+    KELVO_REGISTERED_MESSAGE(L"TaskbarCreated", &CIconOwnerDlg::OnTaskbarCreated)
+    KELVO_COMMAND(kExitCommand, &CIconOwnerDlg::OnExit)
+    KELVO_COMMAND(kBoxCommand, &CIconOwnerDlg::OnBox)
+KELVO_END_MESSAGE_MAP()
+
+// Whether the notification area holds an icon of that window and id: only an icon that is
+// there can be modified.
+bool IconIsThere(const NOTIFYICONDATAW& record)
+{
+    NOTIFYICONDATAW probe = record;
+    probe.uFlags = NIF_TIP;
+    return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+}
+
+// "TaskbarCreated" from a taskbar that kept the icon: the icon is modified in place, later
+// state changes still reach it, and the exit takes it away.
+TEST_F(DialogFramework, NotifyIconFollowsTheStateAcrossATaskbarRestartThatKeptIt)
+{
+    CIconOwnerDlg window;
+    ASSERT_TRUE(window.Create(IDD_UI_TEST, nullptr));
+    ASSERT_TRUE(window.ShowState(L"Cart ready"));
+    ASSERT_TRUE(IconIsThere(window.icon.GetRecord()));
+
+    window.SendMessage(RegisterWindowMessageW(L"TaskbarCreated"));
+    ASSERT_EQ(std::vector<BOOL>{ TRUE }, window.readdAnswers);
+    EXPECT_TRUE(window.icon.IsAdded());
+    EXPECT_TRUE(window.ShowState(L"Cart not connected")) << "the update after the broadcast failed";
+    EXPECT_STREQ(L"Cart not connected", window.icon.GetRecord().szTip);
+
+    // A taskbar that did lose the icon gets it back with the last tooltip.
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, const_cast<NOTIFYICONDATAW*>(&window.icon.GetRecord())));
+    window.SendMessage(RegisterWindowMessageW(L"TaskbarCreated"));
+    EXPECT_TRUE(IconIsThere(window.icon.GetRecord()));
+
+    EXPECT_TRUE(window.icon.Delete());
+    EXPECT_FALSE(IconIsThere(window.icon.GetRecord())) << "the exit left the icon behind";
+}
+
+// The exit deleted the icon inside a box's loop, and "TaskbarCreated" reached the window in
+// that loop before the run ended: the icon stays deleted.
+TEST_F(DialogFramework, NotifyIconDeletedByTheExitStaysDeletedWhenTheBroadcastComesInABoxsLoop)
+{
+    CIconOwnerDlg window;
+    EXPECT_EQ(1, window.DoModal());
+    EXPECT_EQ(std::vector<BOOL>{ FALSE }, window.readdAnswers);
+    EXPECT_FALSE(IconIsThere(window.icon.GetRecord())) << "the broadcast brought the deleted icon back";
+    EXPECT_FALSE(window.icon.IsAdded());
 }
 
 TEST(MessageBoxWithTimeOut, ClosesAtItsTimeOutEvenWhereTheSystemIgnoresIt)
