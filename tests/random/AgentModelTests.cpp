@@ -127,6 +127,13 @@ const ModelCase kCases[] = {
                         .Prompt(100, 100).Tester(240, RandomEventKind::Lock, [](RandomWorldState& w) { w.session = RandomWorldState::Session::Locked; })
                         .Cart(250, "drawer access ended").Cart(262, "drawer access granted to nurse on WS01 (mode 2)"); },
      1},
+    {"GrantForASignInAfterTheUnlockBehindTheLocksLateEndAccess",
+     [] { return Lines().Tester(0, RandomEventKind::CartSilent, [](RandomWorldState& w) { w.cartDelayMs = -1; })
+                        .Tester(10, RandomEventKind::SignOn, [](RandomWorldState& w) { SetDelay(w, 100); })
+                        .Tester(240, RandomEventKind::Lock).Tester(320, RandomEventKind::Unlock)
+                        .Prompt(400, 100).Cart(3300, "drawer access ended")
+                        .Cart(3310, "drawer access granted to nurse on WS01 (mode 2)"); },
+     0},
     {"GrantLongAfterTheCartWasUnplugged",
      [] { return Lines().Tester(0, RandomEventKind::SignOn, [](RandomWorldState& w) { SetDelay(w, 100); })
                         .Prompt(100, 100).Tester(220, RandomEventKind::CartRemoved, [](RandomWorldState& w) { w.cartPresent = false; })

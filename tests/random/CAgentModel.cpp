@@ -134,6 +134,7 @@ void CAgentModel::OnTester(const TimelineEntry& entry)
     case RandomEventKind::RemoteDisconnect:
         if (!away)
             m_away.emplace_back(ms, 0);
+        m_lastAwayOrExit = ms;
         EndRuns(ms, "the session went away (" + entry.event.Describe() + ")");
         break;
     case RandomEventKind::Unlock:
@@ -143,7 +144,10 @@ void CAgentModel::OnTester(const TimelineEntry& entry)
         break;
     case RandomEventKind::CartRemoved: EndRuns(ms, "the cart was unplugged"); break;
     case RandomEventKind::CartArrived: EndRuns(ms, "the cart arrived and its worker started again"); break;
-    case RandomEventKind::Restart: EndRuns(ms, "the agent was ended"); break;
+    case RandomEventKind::Restart:
+        m_lastAwayOrExit = ms;
+        EndRuns(ms, "the agent was ended");
+        break;
     case RandomEventKind::Answer:
         if (entry.took && entry.event.value == IDYES)
             m_yes.push_back(ms);
@@ -232,9 +236,13 @@ void CAgentModel::OnCart(const TimelineEntry& entry)
         OnUnauthorized(entry.ms, line.substr(5, line.find(" is not authorized") - 5));
     else if (StartsWith(line, "drawer access ended"))
     {
+        // The end of access was asked at the lock or exit before it: behind a slow cart it
+        // may reach the cart seconds later, after a sign-in that began when the session was
+        // back. It ends the runs reported before that event.
+        const ULONGLONG asked = m_lastAwayOrExit != 0 && m_lastAwayOrExit <= entry.ms ? m_lastAwayOrExit : entry.ms;
         for (Run& run : m_runs)
         {
-            if (run.accessEnded == 0 && run.reported + kJitterMs < entry.ms)
+            if (run.accessEnded == 0 && run.reported + kJitterMs < asked)
                 run.accessEnded = entry.ms;
         }
     }

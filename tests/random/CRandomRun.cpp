@@ -85,6 +85,11 @@ void CRandomRun::PlaySequence(size_t index, uint64_t seed)
         m_say("      " + std::to_string(i + 1) + ". " + events[i].Describe());
     for (const std::string& finding : wrong)
         m_say("      wrong grant " + finding);
+    if (!wrong.empty())
+    {
+        m_say("      the last of the time line:");
+        SayTail(timeline);
+    }
     if (!ended)
     {
         m_say("      stuck run: " + why + "; the last of the time line:");
