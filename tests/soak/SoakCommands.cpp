@@ -39,17 +39,22 @@ bool SayMap(DWORD processId, const std::string& what, const SoakSink& say)
     return true;
 }
 
-// A minimal dialog program under the same layer, to tell the layer's share from the agent's.
-void SayBaselineMap(const SoakSink& say)
+// A minimal dialog program under the same layer, to tell the layer's share from the agent's:
+// alone, with two more threads that only wait, as many as the agent has beside its own, and
+// after a thread that has ended.
+void SayBaselineMap(const SoakSink& say, int threads, int endedThreads, const std::string& what)
 {
     CScenarioProcess baseline;
     CScenarioProcess::Options options;
     options.program = ScenarioPath(ScenarioProgramFolder(), L"ScenarioTestDialog.exe");
-    options.arguments = L"--title KelvoMemoryBaseline --hwid none";
+    options.arguments = L"--title KelvoMemoryBaseline --hwid none --threads ";
+    options.arguments += std::to_wstring(threads).c_str();
+    options.arguments += L" --ended-threads ";
+    options.arguments += std::to_wstring(endedThreads).c_str();
     if (baseline.Start(options) != 0)
         return;
     Sleep(1500);
-    SayMap(baseline.GetProcessId(), "A minimal dialog program, for comparison", say);
+    SayMap(baseline.GetProcessId(), what, say);
     baseline.Terminate(0);
 }
 }
@@ -78,6 +83,8 @@ int MemoryMapCommand(const SoakSink& say)
         say("the sign-ins did not end as they should");
     Sleep(1000);
     const bool mapped = SayMap(road.Agent().GetProcessId(), "The agent after a grant and a refusal with its box", say);
-    SayBaselineMap(say);
+    SayBaselineMap(say, 0, 0, "A minimal dialog program, for comparison");
+    SayBaselineMap(say, 2, 0, "The same with two more threads that only wait (the agent has three)");
+    SayBaselineMap(say, 2, 1, "The same after one more thread has run and ended (the agent's log cleanup)");
     return mapped && road.Stop() && granted && refused ? 0 : 1;
 }
