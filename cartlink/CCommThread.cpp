@@ -132,7 +132,7 @@ BOOL CCommThread::Start(_CObjectExPtr<CCartUSBComm> transport, HWND window)
 
         // The thread waits until its run is published: a stop it makes from its start hook,
         // or the end of a worker whose start hook failed, must find the run it belongs to.
-        threadId = thread.Create(ThreadProc, block.get(), CREATE_SUSPENDED);
+        threadId = thread.Create(ThreadProc, block.get(), CREATE_SUSPENDED, kStackReserve);
         ThrowLastErrorIf(threadId == 0);
         started = block.release();
     }

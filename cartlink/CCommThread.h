@@ -80,6 +80,9 @@ public:
 
     static constexpr DWORD kStartTimeoutMs = 15000;
     static constexpr DWORD kStopTimeoutMs = 15000;
+    // A worker makes one exchange at a time with buffers of a few reports and logs it: it
+    // reaches about 10 KB of stack; the reserve leaves room for a logged hex dump and more.
+    static constexpr SIZE_T kStackReserve = 256 * 1024;
 
 protected:
     // Per-run data of a derived worker, kept in the run's start block; valid on the worker.

@@ -8,13 +8,14 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 include(GoogleTest)
 
 # kelvo_add_gtest(<name> SOURCES ... [LIBS ...] [DEPENDS targets...] [TIMEOUT seconds]
-#                 [RESOURCE_LOCK names...])
+#                 [RESOURCE_LOCK names...] [RUN_SERIAL])
 # A test executable whose cases ctest lists at test time, each with a time-out so a
 # box or dialog nobody closes cannot hang the run. Cases that share a fixed place (a file
 # in a known folder, a registry key they change) name it in RESOURCE_LOCK so ctest -j
-# never runs them at the same time.
+# never runs them at the same time. RUN_SERIAL runs the cases with no other test beside
+# them: for cases whose timing suffers when the machine is busy with the rest of the suite.
 function(kelvo_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;DEPENDS;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;DEPENDS;RESOURCE_LOCK" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -24,6 +25,9 @@ function(kelvo_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest gtest_main)
   add_dependencies(${name} KVResource ${ARG_DEPENDS})
   set(props TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_RUN_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120

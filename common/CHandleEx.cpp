@@ -14,7 +14,7 @@ BOOL CMutexEx::Create(LPCWSTR name)
     return IsValid();
 }
 
-DWORD CThreadEx::Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context, DWORD creationFlags)
+DWORD CThreadEx::Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context, DWORD creationFlags, SIZE_T stackReserve)
 {
     Close();
     if (startRoutine == nullptr)
@@ -23,7 +23,9 @@ DWORD CThreadEx::Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context, DWO
         return 0;
     }
     DWORD threadId = 0;
-    Attach(CreateThread(nullptr, 0, startRoutine, context, creationFlags, &threadId));
+    if (stackReserve != 0)
+        creationFlags |= STACK_SIZE_PARAM_IS_A_RESERVATION;
+    Attach(CreateThread(nullptr, stackReserve, startRoutine, context, creationFlags, &threadId));
     return IsValid() ? threadId : 0;
 }
 

@@ -96,7 +96,9 @@ class CThreadEx : public CHandleEx
 public:
     // Starts a thread running startRoutine(context), at once or, with CREATE_SUSPENDED, when
     // resumed; returns its identifier, or 0 (wrapper left empty) when it could not be made.
-    DWORD Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context, DWORD creationFlags = 0);
+    // A non-zero stackReserve is the address space reserved for its stack (Windows commits
+    // the pages as the thread touches them); 0 takes the program's default reserve.
+    DWORD Create(LPTHREAD_START_ROUTINE startRoutine, LPVOID context, DWORD creationFlags = 0, SIZE_T stackReserve = 0);
     // Lets a thread made suspended run; FALSE when it could not be resumed.
     BOOL Resume() const noexcept { return IsValid() && ResumeThread(GetHandle()) != static_cast<DWORD>(-1); }
     // A thread counts as running while a wait of 0 ms on it times out.

@@ -25,6 +25,8 @@ const DWORD kErrorLevel = 2;
 // No log file is older than this many days (about 2700 years). A retention beyond it keeps
 // every file, and the day arithmetic below stays within an int.
 const DWORD kLongestRetentionDays = 1000000;
+// A cleanup pass lists one folder and deletes files: a few kilobytes of stack.
+const SIZE_T kCleanupStackReserve = 256 * 1024;
 
 struct FileCloser
 {
@@ -595,7 +597,8 @@ void CUtilLogging::StartCleanupLocked()
     pass->m_stopEvent = m_stopEvent;
     // The thread takes over the pass's reference; when it cannot start, the reference is dropped here.
     PostObjectWith(std::move(pass), [this](LPARAM context) {
-        return m_cleanupThread.Create(&CCleanupPass::ThreadProc, reinterpret_cast<LPVOID>(context)) != 0;
+        return m_cleanupThread.Create(&CCleanupPass::ThreadProc, reinterpret_cast<LPVOID>(context), 0,
+                                      kCleanupStackReserve) != 0;
     });
 }
 

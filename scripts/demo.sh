@@ -7,6 +7,10 @@
 #   scripts/demo.sh               the narrated road and the benchmark's quick figures
 #   scripts/demo.sh --idle-cpu    the agent's CPU while idle and polling for 5 minutes
 #   scripts/demo.sh --idle-cpu 60 the same for another number of seconds
+#   scripts/demo.sh --soak [N]    N press-to-grant cycles (default 1000): does the agent grow?
+#   scripts/demo.sh --memory      where the idle agent's committed private memory goes
+#   scripts/demo.sh --random [N] [--seed S]   N random event sequences (default 1000);
+#                                 --random 1 --seed S replays the sequence that printed S
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KELVO_BUILD_DIR:-$root/build}
@@ -23,9 +27,11 @@ wine regsvr32 /s "$(winepath -w "$bin/KelvoAdsiSim.dll")"
 
 # Every wait inside the demo is bounded; this bound only catches a stuck Windows layer.
 limit=180
-if [ "${1:-}" = "--idle-cpu" ]; then
-  limit=$(( ${2:-300} + 120 ))
-fi
+case "${1:-}" in
+  --idle-cpu) limit=$(( ${2:-300} + 120 )) ;;
+  --soak) limit=$(( ${2:-1000} * 4 + 300 )) ;;
+  --random) n=1000; [[ "${2:-}" =~ ^[0-9]+$ ]] && n=$2; limit=$(( n * 15 + 300 )) ;;
+esac
 set +e
 timeout -k 10 "$limit" "$build/wine-run.sh" "$bin/KelvoDemo.exe" "$@"
 rc=$?

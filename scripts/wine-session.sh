@@ -2,7 +2,9 @@
 # whole job, prepares the build's Wine prefix, and stops both when the job ends.
 # Expects $root and $build to be set.
 
-export WINEPREFIX="$build/wineprefix"
+# KELVO_WINEPREFIX gives a job a prefix (and so a Wine server) of its own, for long runs
+# side by side with the same build.
+export WINEPREFIX="${KELVO_WINEPREFIX:-$build/wineprefix}"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all,err+module}"
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -38,6 +38,7 @@ public:
     // Output lines at or after `from` that contain the text.
     size_t CountExchanges(LPCWSTR text, size_t from = 0) const;
     std::vector<CStringEx> GetLines() const { return m_process.GetLines(); }
+    std::vector<CStringEx> GetLinesFrom(size_t from) const { return m_process.GetLinesFrom(from); }
     // All output as one text, for assertion messages.
     std::string Transcript() const;
 

@@ -173,6 +173,14 @@ std::vector<CStringEx> CScenarioProcess::GetLines() const
     return m_lines;
 }
 
+std::vector<CStringEx> CScenarioProcess::GetLinesFrom(size_t from) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (from >= m_lines.size())
+        return {};
+    return std::vector<CStringEx>(m_lines.begin() + static_cast<std::ptrdiff_t>(from), m_lines.end());
+}
+
 size_t CScenarioProcess::GetLineCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

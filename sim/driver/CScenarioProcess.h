@@ -41,6 +41,8 @@ public:
 
     // Lines read so far from standard output and error, without line ends.
     std::vector<CStringEx> GetLines() const;
+    // The lines from index `from` on.
+    std::vector<CStringEx> GetLinesFrom(size_t from) const;
     size_t GetLineCount() const;
     // Waits until a line at index `from` or later contains `text`; its index, or -1 when
     // none came within the bound.

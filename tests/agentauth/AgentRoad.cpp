@@ -116,9 +116,32 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
 
     // The agent's configuration: this cart, full logging, and the road's settings.
     m_folder.SetHidDevices({{m_cart.GetDevicePath(), m_cart.GetVendorId(), m_cart.GetProductId()}});
+    if (!WriteConfig(options))
+        return false;
+
+    // The agent, with the stand-ins' files named in its environment.
+    m_log = std::make_unique<CAgentLog>(m_folder);
+    m_agent.AddEnvironment(L"KELVO_SIGNON_SIM_CONFIG", m_signOnConfig);
+    m_agent.AddEnvironment(L"KELVO_ADSI_DATA", directory);
+    if (!options.cartPresentAtStart && !m_cart.Remove())
+        return Fail(L"The cart could not be taken away before the agent's start.");
+    const size_t mark = m_cart.Mark();
+    if (!StartAgent(options.skipFirstAutoStart))
+        return false;
+    if (!options.cartPresentAtStart)
+        return m_agent.WaitForConnected(0, kStartBoundMs) || Fail(L"The agent did not show the cart missing.");
+    if (!m_agent.WaitForConnected(1, kStartBoundMs))
+        return Fail(L"The agent did not connect the cart.");
+    if (!m_cart.WaitForExchange(L"access state", mark, kStartBoundMs))
+        return Fail(L"The agent does not poll the cart.");
+    return true;
+}
+
+bool CAgentRoad::WriteConfig(const AgentRoadOptions& options)
+{
     std::vector<CScenarioFolder::Setting> settings = {
         {IDS_CFG_CART_HARDWARE_IDS, {m_folder.HardwareId(m_cart.GetVendorId(), m_cart.GetProductId())}},
-        {IDS_CFG_LOG_LEVEL, {L"5"}},
+        {IDS_CFG_LOG_LEVEL, {NumberText(options.logLevel)}},
         {IDS_CFG_GRANT_WITHOUT_CHECK, {BoolText(options.preAuthorized)}},
         {IDS_CFG_RETRY_AUTH_START, {BoolText(options.retry)}},
         {IDS_CFG_PROMPT_TIMEOUT, {NumberText(options.promptTimeout)}},
@@ -128,16 +151,13 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
         settings.push_back({IDS_CFG_AUTH_GROUPS, {CStringEx(options.groups.c_str())}});
     if (m_folder.WriteConfig(settings) != 0)
         return Fail(L"The agent's configuration could not be written: " + std::wstring(m_folder.GetErrorText()));
+    return true;
+}
 
-    // The agent, with the stand-ins' files named in its environment.
-    m_log = std::make_unique<CAgentLog>(m_folder);
-    m_agent.AddEnvironment(L"KELVO_SIGNON_SIM_CONFIG", m_signOnConfig);
-    m_agent.AddEnvironment(L"KELVO_ADSI_DATA", directory);
-    if (!options.cartPresentAtStart && !m_cart.Remove())
-        return Fail(L"The cart could not be taken away before the agent's start.");
-    const size_t mark = m_cart.Mark();
+bool CAgentRoad::StartAgent(bool skipFirstAutoStart)
+{
     CStringEx arguments;
-    if (options.skipFirstAutoStart)
+    if (skipFirstAutoStart)
     {
         CStringEx skip;
         if (!m_folder.GetResources().LoadText(IDS_AGENT_SWITCH_NO_AUTO_AUTH, skip))
@@ -152,13 +172,18 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
     if (!m_agent.WaitForWindow(kStartBoundMs))
         return Fail(L"The agent's window did not appear.");
     m_boxes = std::make_unique<CMessageBoxAnswerer>(m_agent.GetProcessId(), m_agent.GetWindowTitle());
-    if (!options.cartPresentAtStart)
-        return m_agent.WaitForConnected(0, kStartBoundMs) || Fail(L"The agent did not show the cart missing.");
-    if (!m_agent.WaitForConnected(1, kStartBoundMs))
-        return Fail(L"The agent did not connect the cart.");
-    if (!m_cart.WaitForExchange(L"access state", mark, kStartBoundMs))
-        return Fail(L"The agent does not poll the cart.");
     return true;
+}
+
+bool CAgentRoad::RestartAgent(bool skipFirstAutoStart, int connected)
+{
+    if (m_agent.IsRunning() && m_agent.StopWithSwitch(kStopBoundMs) != 0)
+    {
+        m_agent.Terminate();
+        return Fail(L"The agent did not end with the stop switch: " + std::wstring(m_agent.GetErrorText()));
+    }
+    return StartAgent(skipFirstAutoStart) &&
+           (m_agent.WaitForConnected(connected, kStartBoundMs) || Fail(L"The new agent did not show the cart's state."));
 }
 
 bool CAgentRoad::Stop()

@@ -20,6 +20,7 @@ struct AgentRoadOptions
     bool retry = true;                   // key 453
     int promptTimeout = 15;              // key 449
     bool endAccess = true;               // key 450
+    int logLevel = 5;                    // key 542
     // Options of the cart simulator (e.g. L"--bound OTHER-WS").
     std::wstring cartArguments;
     // Started with the switch that suppresses the first automatic sign-in, so that the road
@@ -51,6 +52,7 @@ public:
 
     CCartSimProcess& Cart() { return m_cart; }
     CAgentProcess& Agent() { return m_agent; }
+    const CScenarioFolder& Folder() const { return m_folder; }
     CAgentLog& Log() { return *m_log; }
     CMessageBoxAnswerer& Boxes() { return *m_boxes; }
     static std::wstring ComputerName();
@@ -65,6 +67,14 @@ public:
     std::vector<std::string> Journal() const;
     // Changes the stand-in's configuration for the next sign-ins.
     void ConfigureSignOn(const std::vector<std::wstring>& lines);
+    const CStringEx& GetJournalPath() const { return m_journal; }
+    // Writes the agent's configuration file from the options (the agent reads it at its
+    // start, at an unlock and when told to reload); FALSE with GetErrorText() when it failed.
+    bool WriteConfig(const AgentRoadOptions& options);
+    // Ends the agent with the stop switch and starts a new one from the same folder, with or
+    // without the switch that suppresses the first automatic sign-in; TRUE once its window
+    // is there and it shows the cart as `connected`.
+    bool RestartAgent(bool skipFirstAutoStart, int connected);
 
     // The cart's exchanges of one kind since `from`, by the simulator's line text.
     size_t CountCart(LPCWSTR text, size_t from = 0) const { return m_cart.CountExchanges(text, from); }
@@ -79,6 +89,7 @@ public:
 
 private:
     bool Fail(const std::wstring& text);
+    bool StartAgent(bool skipFirstAutoStart);
     bool WriteText(const CStringEx& path, const std::wstring& text);
 
     CCartSimProcess m_cart;

@@ -6,10 +6,15 @@
 //
 //   KelvoDemo.exe                 the roads and the quick figures
 //   KelvoDemo.exe --idle-cpu [s]  the agent's CPU while idle and polling (default 300 s)
+//   KelvoDemo.exe --soak [N]      N press-to-grant cycles: does anything of the agent grow (default 1000)
+//   KelvoDemo.exe --memory        where the agent's committed private memory goes
+//   KelvoDemo.exe --random [N] [--seed S]  N sequences of random events (default 1000)
 #include "tests/agentauth/AgentRoad.h"
+#include "tests/random/CRandomRun.h"
+#include "tests/soak/CProcessFigures.h"
+#include "tests/soak/SoakCommands.h"
 #include "resources/KVResourceIds.h"
 #include <psapi.h>
-#include <tlhelp32.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -266,42 +271,6 @@ double CpuMs(HANDLE process)
     return ms(kernel) + ms(user);
 }
 
-// Committed private memory of a process (heaps, stacks, private allocations), walked region
-// by region; images and mapped files are not counted.
-double PrivateCommittedMb(HANDLE process)
-{
-    ULONGLONG bytes = 0;
-    MEMORY_BASIC_INFORMATION info;
-    for (BYTE* address = nullptr;
-         VirtualQueryEx(process, address, &info, sizeof(info)) == sizeof(info);
-         address = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize)
-    {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE)
-            bytes += info.RegionSize;
-        if (info.RegionSize == 0)
-            break;
-    }
-    return static_cast<double>(bytes) / (1024.0 * 1024.0);
-}
-
-// The threads of a process.
-int ThreadCount(DWORD processId)
-{
-    int count = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    {
-        if (entry.th32OwnerProcessID == processId)
-            ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
 // The memory figures of a process: committed private memory, and what Wine counts as its
 // anonymous resident memory (with Wine's own copies of the system libraries).
 void SayMemory(const char* what, HANDLE process)
@@ -313,8 +282,8 @@ void SayMemory(const char* what, HANDLE process)
     // memory as the commit charge.
     const SIZE_T anonymous = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
     Say("   %s: committed private memory %.2f MB; anonymous resident %.2f MB, working set %.2f MB; %d threads",
-        what, PrivateCommittedMb(process), static_cast<double>(anonymous) / (1024.0 * 1024.0),
-        static_cast<double>(memory.WorkingSetSize) / (1024.0 * 1024.0), ThreadCount(GetProcessId(process)));
+        what, CProcessFigures::CommittedPrivateMb(process), static_cast<double>(anonymous) / (1024.0 * 1024.0),
+        static_cast<double>(memory.WorkingSetSize) / (1024.0 * 1024.0), CProcessFigures::CountThreads(GetProcessId(process)));
 }
 
 // The same figures for a minimal dialog program under the same Windows layer, to tell the
@@ -363,10 +332,24 @@ bool IdleFigures(DWORD seconds)
     SayBaselineMemory();
     return Step(road.Stop(), "the agent stops");
 }
+
 }
 
 int wmain(int argc, wchar_t** argv)
 {
+    const std::wstring command = argc >= 2 ? argv[1] : L"";
+    const SoakSink say = [](const std::string& line) { Say("%s", line.c_str()); };
+    if (command == L"--soak")
+        return SoakCommand(argc >= 3 ? static_cast<int>(wcstoul(argv[2], nullptr, 10)) : 1000, say);
+    if (command == L"--memory")
+        return MemoryMapCommand(say);
+    if (command == L"--random")
+    {
+        const bool counted = argc >= 3 && iswdigit(argv[2][0]);
+        const bool seeded = argc >= 3 + counted + 1 && std::wstring(argv[2 + counted]) == L"--seed";
+        return RandomCommand(counted ? wcstoul(argv[2], nullptr, 10) : 1000, seeded,
+                             seeded ? wcstoull(argv[3 + counted], nullptr, 0) : 0, say);
+    }
     if (argc >= 2 && std::wstring(argv[1]) == L"--idle-cpu")
     {
         const DWORD seconds = argc >= 3 ? wcstoul(argv[2], nullptr, 10) : 300;

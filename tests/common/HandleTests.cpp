@@ -96,6 +96,29 @@ TEST(Handles, ThreadRunsWithItsContextAndCountsAsRunningUntilItEnds)
     EXPECT_EQ(42u, code);
 }
 
+// The stack a thread has reserved, read on the thread itself.
+DWORD WINAPI ReadStackReserve(LPVOID context)
+{
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    *static_cast<SIZE_T*>(context) = high - low;
+    return 0;
+}
+
+TEST(Handles, ThreadWithAStackReserveReservesLessThanTheProgramDefault)
+{
+    SIZE_T sized = 0, plain = 0;
+    CThreadEx small, standard;
+    ASSERT_NE(0u, small.Create(ReadStackReserve, &sized, 0, 256 * 1024));
+    ASSERT_NE(0u, standard.Create(ReadStackReserve, &plain));
+    ASSERT_EQ(WAIT_OBJECT_0, small.Wait(5000));
+    ASSERT_EQ(WAIT_OBJECT_0, standard.Wait(5000));
+    // The program's default is this test program's 2 MB; a reserve is never made smaller
+    // than asked (Wine rounds it up to 1 MB).
+    EXPECT_GE(sized, 256u * 1024u);
+    EXPECT_LT(sized, plain);
+}
+
 TEST(Handles, ProcessOpensByIdentifier)
 {
     CProcessEx self;

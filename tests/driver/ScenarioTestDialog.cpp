@@ -111,11 +111,24 @@ std::vector<WORD> Template()
 }
 }
 
+DWORD WINAPI IdleThread(LPVOID)
+{
+    Sleep(INFINITE);
+    return 0;
+}
+
+DWORD WINAPI EndedThread(LPVOID)
+{
+    return 0;
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     CStringEx hardwareId;
+    int idleThreads = 0;
+    int endedThreads = 0;
     for (int i = 1; i + 1 < argc; i += 2)
     {
         if (wcscmp(argv[i], L"--title") == 0)
@@ -124,8 +137,31 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             hardwareId = argv[i + 1];
         else if (wcscmp(argv[i], L"--ignore-close") == 0)
             g_ignoreClose = true;
+        else if (wcscmp(argv[i], L"--threads") == 0)
+            idleThreads = _wtoi(argv[i + 1]);
+        else if (wcscmp(argv[i], L"--ended-threads") == 0)
+            endedThreads = _wtoi(argv[i + 1]);
     }
     LocalFree(argv);
+    // Threads that only wait, for the memory baseline: what a thread of its own costs.
+    for (int i = 0; i < idleThreads; ++i)
+    {
+        const HANDLE thread = CreateThread(nullptr, 256 * 1024, IdleThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                           nullptr);
+        if (thread)
+            CloseHandle(thread);
+    }
+    // Threads that have ended, as the agent's log cleanup does after its pass.
+    for (int i = 0; i < endedThreads; ++i)
+    {
+        const HANDLE thread = CreateThread(nullptr, 256 * 1024, EndedThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                           nullptr);
+        if (thread)
+        {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+    }
     if (g_title.IsEmpty() || CResourceLoader::Instance().Load() != 0)
         return 2;
     CKelvoUSBComm::LoadSupportedDevices({hardwareId});
