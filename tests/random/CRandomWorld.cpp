@@ -238,7 +238,9 @@ void CRandomWorld::Perform(const RandomEvent& event)
     }
     if (ReadsConfiguration(event.kind))
         m_configRead = GetTickCount64();
-    m_timeline.AddTester(done, m_state, took, ms);
+    // A save counts from when the agent is told of it: it may first wait for the agent's
+    // previous read, and the agent decides under the configuration it has until then.
+    m_timeline.AddTester(done, m_state, took, event.kind == RandomEventKind::Reload ? m_timeline.Now() : ms);
 }
 
 void CRandomWorld::Observe()
