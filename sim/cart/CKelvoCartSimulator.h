@@ -62,7 +62,11 @@ public:
     LONG GetRequestCount(BYTE command) const;
     std::vector<CStringEx> GetLines() const;
 
-    static constexpr int kInstances = 4;
+    // A HID device takes every open while it is there, also while it is late with an answer
+    // for a handle its host has closed: enough pipe instances that a late answer (one
+    // instance held for up to its delay, and the host opens afresh for every exchange) never
+    // leaves the host without one to open.
+    static constexpr int kInstances = 16;
 
 private:
     struct Answer

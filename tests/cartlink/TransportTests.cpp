@@ -244,6 +244,36 @@ TEST_F(TransportTest, StopEventCutsAWaitShortWith1460)
     EXPECT_LT(elapsed, 2500.0);
 }
 
+TEST_F(TransportTest, ACartLateWithAnswersItsHostGaveUpOnStillTakesTheNextOpen)
+{
+    // Workers stopped one after another while the cart is late: each stop cuts its exchange
+    // short, and the cart still owes each of them an answer. Like a HID device, the cart
+    // takes the next exchange's open all the same.
+    m_cart->SetFault(KelvoCartFault::AnswerLate, 2500);
+    for (int i = 0; i < 6; ++i)
+    {
+        const LONG before = m_cart->GetRequestCount(KELVO_CMD_QUERY_ACCESS);
+        const _CObjectExPtr<CKelvoUSBComm> worker = MakeObjectEx<CKelvoUSBComm>();
+        CEventEx stop;
+        ASSERT_TRUE(stop.Create());
+        std::thread exchange([&] {
+            // A transport's stop event is the stop event of the thread that uses it.
+            worker->SetStopEvent(stop);
+            const CKelvoQueryAccessRequest request;
+            worker->Transact(&request, nullptr);
+        });
+        const bool reached =
+            WaitUntil([&] { return m_cart->GetRequestCount(KELVO_CMD_QUERY_ACCESS) > before; }, 1000);
+        stop.Set();
+        exchange.join();
+        ASSERT_TRUE(reached) << "exchange " << i + 1 << " never reached the cart";
+    }
+    m_cart->SetFault(KelvoCartFault::None);
+    CKelvoQueryAccessResponse response;
+    EXPECT_EQ(0u, QueryAccess(&response));
+    EXPECT_EQ(KELVO_ACCESS_READY, response.GetAccessState());
+}
+
 TEST_F(TransportTest, CartRemovedWhileAnswerIsAwaitedIsASystemError)
 {
     m_cart->SetFault(KelvoCartFault::IgnoreRead);
