@@ -6,12 +6,12 @@ a definition, and a definition no program reads.
 Usage: SettingsReferenceTests.py <KVResource.dll>
 """
 import glob
-import importlib.util
 import os
 import re
 import shutil
 import sys
 import tempfile
+import types
 import unittest
 
 def read(path):
@@ -20,10 +20,12 @@ def read(path):
 
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-spec = importlib.util.spec_from_file_location('settings_reference',
-                                              os.path.join(ROOT, 'scripts', 'make-settings-reference.py'))
-reference = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(reference)
+# The generator's file name has dashes, so it is loaded from its path as a module of its own.
+GENERATOR = os.path.join(ROOT, 'scripts', 'make-settings-reference.py')
+reference = types.ModuleType('settings_reference')
+reference.__file__ = GENERATOR
+sys.modules['settings_reference'] = reference
+exec(compile(read(GENERATOR), GENERATOR, 'exec'), reference.__dict__)
 RESOURCES = None
 
 
