@@ -9,6 +9,7 @@
 //   ScenarioTestDialog --title <text> --hwid <hardware ID> [--ignore-close yes]
 #include "cartlink/CKelvoUSBComm.h"
 #include "common/CResourceLoader.h"
+#include "common/CUniqueAnyEx.h"
 #include <commctrl.h>
 #include <wtsapi32.h>
 #include <vector>
@@ -146,21 +147,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // Threads that only wait, for the memory baseline: what a thread of its own costs.
     for (int i = 0; i < idleThreads; ++i)
     {
-        const HANDLE thread = CreateThread(nullptr, 256 * 1024, IdleThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                           nullptr);
-        if (thread)
-            CloseHandle(thread);
+        // Only the thread is wanted, not its handle.
+        const CKernelHandleEx thread(CreateThread(nullptr, 256 * 1024, IdleThread, nullptr,
+                                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     }
     // Threads that have ended, as the agent's log cleanup does after its pass.
     for (int i = 0; i < endedThreads; ++i)
     {
-        const HANDLE thread = CreateThread(nullptr, 256 * 1024, EndedThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                           nullptr);
+        const CKernelHandleEx thread(CreateThread(nullptr, 256 * 1024, EndedThread, nullptr,
+                                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         if (thread)
-        {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
+            WaitForSingleObject(thread.Get(), INFINITE);
     }
     if (g_title.IsEmpty() || CResourceLoader::Instance().Load() != 0)
         return 2;
