@@ -344,6 +344,31 @@ HRESULT CConfigurationEx::GetXml(CStringEx& text)
     }
 }
 
+HRESULT CConfigurationEx::GetFileBytes(std::vector<BYTE>& bytes)
+{
+    bytes.clear();
+    if (!m_document)
+        return E_FAIL;
+    try
+    {
+        _CObjectExPtr<CXMLDOMDocumentEx> rendered;
+        CStringEx signature;
+        ThrowIfFailed(Render(rendered, signature, nullptr));
+        ThrowIfFailed(rendered->SaveToBytes(bytes));
+        _CObjectExPtr<CXMLDOMDocumentEx> reread = MakeObjectEx<CXMLDOMDocumentEx>();
+        ThrowIfFailed(reread->LoadBytes(bytes));
+        ThrowFailIf(reread->GetContentSignature() != signature);
+        return S_OK;
+    }
+    catch (...)
+    {
+        bytes.clear();
+        const HRESULT hr = HResultFromCaughtException();
+        CUtilLogging::Instance().LogRes(2, IDS_CFG_SAVE_FAILED, m_path.GetString(), hr);
+        return hr;
+    }
+}
+
 // Makes an indented copy of the document with exactly its content (its signature goes to
 // signature) and, when asked, its XML text. The SAX reader feeding the XML writer in
 // indent mode does this on Windows; a writer that alters content on the way (Wine's adds a

@@ -55,6 +55,9 @@ public:
     HRESULT Save();
     // The document as the indented XML text that Save would write.
     HRESULT GetXml(CStringEx& text);
+    // The bytes of the file that Save would write, checked to hold exactly the document's
+    // content, for a writer that stores them itself. Nothing is written.
+    HRESULT GetFileBytes(std::vector<BYTE>& bytes);
 
     BOOL HasDocument() const noexcept { return static_cast<bool>(m_document); }
     // The root element, for callers that query the document themselves; null when nothing

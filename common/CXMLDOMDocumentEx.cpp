@@ -262,26 +262,50 @@ void CXMLDOMDocumentEx::LogParseError(IXMLDOMDocument* document, LPCWSTR source,
 
 HRESULT CXMLDOMDocumentEx::Load(LPCWSTR path)
 {
+    CVariantEx source;
+    source.vt = VT_BSTR;
+    source.bstrVal = SysAllocString(path ? path : L"");
+    return LoadFrom(source, path ? path : L"");
+}
+
+HRESULT CXMLDOMDocumentEx::LoadBytes(const std::vector<BYTE>& bytes)
+{
+    CComPtrEx<IStream> stream;
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
+    ULONG written = 0;
+    if (SUCCEEDED(hr) && !bytes.empty())
+        hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+    const LARGE_INTEGER start = {};
+    if (SUCCEEDED(hr))
+        hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr))
+        return hr;
+    CVariantEx source;
+    source.vt = VT_UNKNOWN;
+    source.punkVal = stream.Get();
+    source.punkVal->AddRef();
+    return LoadFrom(source, L"(bytes)");
+}
+
+HRESULT CXMLDOMDocumentEx::LoadFrom(const VARIANT& source, LPCWSTR sourceName)
+{
     CComPtrEx<IXMLDOMDocument> document;
     HRESULT hr = Create(document);
     if (FAILED(hr))
         return hr;
-    CVariantEx source;
-    source.vt = VT_BSTR;
-    source.bstrVal = SysAllocString(path ? path : L"");
     VARIANT_BOOL loaded = VARIANT_FALSE;
     hr = document->load(source, &loaded);
     if (FAILED(hr))
     {
-        CUtilLogging::Instance().LogRes(2, IDS_XML_LOAD_FAILED, hr, path ? path : L"");
+        CUtilLogging::Instance().LogRes(2, IDS_XML_LOAD_FAILED, hr, sourceName);
         return hr;
     }
     if (loaded != VARIANT_TRUE)
     {
-        LogParseError(document.Get(), path ? path : L"", hr);
+        LogParseError(document.Get(), sourceName, hr);
         return hr;
     }
-    if (FAILED(hr = RefuseDocumentType(document.Get(), path ? path : L"")))
+    if (FAILED(hr = RefuseDocumentType(document.Get(), sourceName)))
         return hr;
     m_document = std::move(document);
     return S_OK;
@@ -320,6 +344,37 @@ HRESULT CXMLDOMDocumentEx::Save(LPCWSTR path)
     target.vt = VT_BSTR;
     target.bstrVal = SysAllocString(path ? path : L"");
     return m_document->save(target);
+}
+
+HRESULT CXMLDOMDocumentEx::SaveToBytes(std::vector<BYTE>& bytes)
+{
+    bytes.clear();
+    if (!m_document)
+        return E_POINTER;
+    CComPtrEx<IStream> stream;
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
+    if (FAILED(hr))
+        return hr;
+    CVariantEx target;
+    target.vt = VT_UNKNOWN;
+    target.punkVal = stream.Get();
+    target.punkVal->AddRef();
+    if (FAILED(hr = m_document->save(target)))
+        return hr;
+    STATSTG status = {};
+    const LARGE_INTEGER start = {};
+    if (FAILED(hr = stream->Stat(&status, STATFLAG_NONAME)) || FAILED(hr = stream->Seek(start, STREAM_SEEK_SET, nullptr)))
+        return hr;
+    if (status.cbSize.QuadPart > 64u * 1024 * 1024)
+        return E_OUTOFMEMORY;
+    bytes.resize(static_cast<size_t>(status.cbSize.QuadPart));
+    ULONG read = 0;
+    if (!bytes.empty() && (FAILED(hr = stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read)) || read != bytes.size()))
+    {
+        bytes.clear();
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    return S_OK;
 }
 
 HRESULT CXMLDOMDocumentEx::GetXml(CStringEx& text)

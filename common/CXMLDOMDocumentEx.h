@@ -3,6 +3,7 @@
 #include "common/CObjectExPtr.h"
 #include "common/CStringEx.h"
 #include "common/MsxmlGuids.h"
+#include <vector>
 
 class CXMLDOMNodeEx;
 
@@ -23,6 +24,10 @@ public:
     HRESULT LoadXML(LPCWSTR text);
     // Writes the document to path with the DOM's own save.
     HRESULT Save(LPCWSTR path);
+    // The bytes the DOM's own save writes to a file, saved into memory instead.
+    HRESULT SaveToBytes(std::vector<BYTE>& bytes);
+    // Parses such bytes (a file's content held in memory); 0 on success.
+    HRESULT LoadBytes(const std::vector<BYTE>& bytes);
     // The document as XML text.
     HRESULT GetXml(CStringEx& text);
 
@@ -48,6 +53,8 @@ public:
 
 private:
     static HRESULT Create(CComPtrEx<IXMLDOMDocument>& document);
+    // Parses source (a path or a stream) into a fresh document; sourceName names it in the log.
+    HRESULT LoadFrom(const VARIANT& source, LPCWSTR sourceName);
     static void Configure(IXMLDOMDocument* document);
     static void LogParseError(IXMLDOMDocument* document, LPCWSTR source, HRESULT& result);
     // E_FAIL (logged) for a parsed document that declares a document type.

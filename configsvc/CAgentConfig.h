@@ -16,14 +16,13 @@ public:
     static constexpr UINT kRegistryScript = 102;
 
     // Checks the texts, the caller, the path, the names and the document, then stores the
-    // document at the path with the configuration library's atomic save and grants the
-    // caller's account full control of the file. S_OK, E_INVALIDARG (a text with a NUL
+    // document at the path in one step through the held folder, the file owned by
+    // Administrators with the caller's account in full control. S_OK, E_INVALIDARG (a text with a NUL
     // inside, a text over its limit, or a path outside the product's folders),
     // E_ACCESSDENIED (caller or names refused), E_FAIL (document refused), or the save's
     // failure; a refusal touches nothing.
     HRESULT STDMETHODCALLTYPE SaveChanges(BSTR bstrUserName, BSTR bstrDomainName, BSTR bstrConfigFileName,
                                           BSTR bstrXML) override;
 
-private:
-    static void GrantFullControl(LPCWSTR path, CKelvoCaller& caller);
+
 };

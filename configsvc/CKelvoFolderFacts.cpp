@@ -50,6 +50,26 @@ CKelvoFolderFacts CKelvoFolderFacts::Read(LPCWSTR folder)
     return facts;
 }
 
+CKelvoFolderFacts CKelvoFolderFacts::Read(HANDLE folder)
+{
+    CKelvoFolderFacts facts;
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    facts.exists = GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof(tag)) != FALSE;
+    if (!facts.exists)
+        return facts;
+    facts.directory = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.reparsePoint = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor)
+        == ERROR_SUCCESS)
+    {
+        CLocalMemEx descriptorMemory(descriptor);
+        facts.owner = CopySid(owner);
+    }
+    return facts;
+}
+
 std::vector<BYTE> CKelvoFolderFacts::ServiceAccount()
 {
     CKernelHandleEx token;

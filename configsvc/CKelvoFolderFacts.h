@@ -21,6 +21,8 @@ struct CKelvoFolderFacts
     bool IsTrusted(PSID serviceAccount) const;
 
     static CKelvoFolderFacts Read(LPCWSTR folder);
+    // The same facts of a folder held open (read through the handle, not a path).
+    static CKelvoFolderFacts Read(HANDLE folder);
     // The account this process runs as; empty when the process token cannot be read.
     static std::vector<BYTE> ServiceAccount();
     // The owner as text for the log ("S-1-5-..."), or "?".

@@ -1,5 +1,5 @@
 #include "configsvc/CKelvoSavePath.h"
-#include "configsvc/CKelvoFolderFacts.h"
+#include "configsvc/CKelvoHeldFolder.h"
 #include "configsvc/CKelvoProductFolders.h"
 #include "common/CUniqueAnyEx.h"
 #include "common/CUtilLogging.h"
@@ -35,41 +35,11 @@ bool EndsWithConfig(const CStringEx& name)
     return name.GetLength() > length && name.Right(length).CompareNoCase(kExtension) == 0;
 }
 
-// The drive is this computer's own, every folder on the way exists as a plain folder, and
-// neither a folder nor the file (when it exists) is a reparse point.
-bool IsLocalWithoutLinks(const CStringEx& path)
+// The drive is this computer's own.
+bool IsLocalDrive(const CStringEx& path)
 {
-    const CStringEx root = path.Left(3);
-    const UINT type = GetDriveTypeW(root);
-    if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE && type != DRIVE_RAMDISK)
-        return false;
-    for (int separator = path.Find(L'\\', 3);; separator = path.Find(L'\\', separator + 1))
-    {
-        const bool isFile = separator < 0;
-        const DWORD attributes = GetFileAttributesW(isFile ? path : path.Left(separator));
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-        {
-            // Only the file itself may be missing: a save creates it.
-            const DWORD error = GetLastError();
-            return isFile && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
-        }
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || isFile == ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
-            return false;
-        if (isFile)
-            return true;
-    }
-}
-
-// An existing file with a second name (a hard link) is another file as well: a save would
-// change what that other name shows.
-bool HasOtherNames(const CStringEx& path)
-{
-    CFileHandleEx file(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file)
-        return false;
-    BY_HANDLE_FILE_INFORMATION information = {};
-    return !GetFileInformationByHandle(file.Get(), &information) || information.nNumberOfLinks > 1;
+    const UINT type = GetDriveTypeW(path.Left(3));
+    return type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_RAMDISK;
 }
 }
 
@@ -114,7 +84,7 @@ bool CKelvoSavePath::HasPlainForm(const CStringEx& path)
     return true;
 }
 
-HRESULT CKelvoSavePath::Check(LPCWSTR path)
+HRESULT CKelvoSavePath::Check(LPCWSTR path, CKelvoHeldFolder& held)
 {
     CUtilLogging& log = CUtilLogging::Instance();
     const CStringEx text(path);
@@ -139,18 +109,11 @@ HRESULT CKelvoSavePath::Check(LPCWSTR path)
         return E_INVALIDARG;
     }
 
-    if (!IsLocalWithoutLinks(text) || HasOtherNames(text))
+    // The folder is judged by its handle, held until the save ends, and the file by a
+    // handle opened relative to it: nothing is looked up by the path again.
+    if (!IsLocalDrive(text) || FAILED(held.Hold(folder, path)) || FAILED(held.CheckTarget(text.Mid(folder.GetLength() + 1))))
     {
         log.LogRes(2, IDS_SVC_PATH_REFUSED, text.GetString());
-        return E_INVALIDARG;
-    }
-
-    // A folder made before the installation by someone else is not the product's.
-    std::vector<BYTE> serviceAccount = CKelvoFolderFacts::ServiceAccount();
-    const CKelvoFolderFacts facts = CKelvoFolderFacts::Read(folder);
-    if (!facts.IsTrusted(serviceAccount.empty() ? nullptr : serviceAccount.data()))
-    {
-        log.LogRes(2, IDS_SVC_FOLDER_UNTRUSTED, text.GetString(), facts.reparsePoint ? 1 : 0, facts.OwnerText().GetString());
         return E_INVALIDARG;
     }
     return S_OK;

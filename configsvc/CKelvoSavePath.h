@@ -2,14 +2,18 @@
 #include "common/CStringEx.h"
 #include <windows.h>
 
+class CKelvoHeldFolder;
+
 // Which file a save may write: a ".config" file directly in one of the product's two
-// folders (CKelvoProductFolders), by a plain absolute local path, with no link on the way,
-// in a folder the service trusts (CKelvoFolderFacts), and not a second name of another file.
+// folders (CKelvoProductFolders), by a plain absolute local path, in a folder that is the
+// recorded folder itself and is trusted by the service (CKelvoHeldFolder, CKelvoFolderFacts),
+// and not a link or a second name of another file.
 class CKelvoSavePath
 {
 public:
-    // S_OK, or E_INVALIDARG with the reason logged.
-    static HRESULT Check(LPCWSTR path);
+    // S_OK with the file's folder held open in held (the save writes through it), or
+    // E_INVALIDARG with the reason logged.
+    static HRESULT Check(LPCWSTR path, CKelvoHeldFolder& held);
 
     // An absolute path on a drive letter ("C:\folder\name") written the way the file system
     // itself writes it: no UNC, device or stream syntax, no "." or ".." parts, no doubled

@@ -1,13 +1,35 @@
 #include "configsvc/CKelvoTokenFacts.h"
 #include "common/CUniqueAnyEx.h"
+#include <vector>
+
+namespace
+{
+// Whether the token's groups hold the SID at all, enabled or not. A token whose groups
+// cannot be read counts as holding it: the answer only ever refuses.
+bool HasGroup(HANDLE token, PSID known)
+{
+    DWORD length = 0;
+    GetTokenInformation(token, TokenGroups, nullptr, 0, &length);
+    std::vector<BYTE> buffer(length);
+    if (length == 0 || !GetTokenInformation(token, TokenGroups, buffer.data(), length, &length))
+        return true;
+    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+    for (DWORD i = 0; i < groups->GroupCount; ++i)
+    {
+        if (EqualSid(groups->Groups[i].Sid, known))
+            return true;
+    }
+    return false;
+}
+}
 
 bool CKelvoTokenFacts::IsAdministrator() const noexcept
 {
-    if (integrity < SECURITY_MANDATORY_MEDIUM_RID)
+    if (integrity < SECURITY_MANDATORY_MEDIUM_RID || restricted || writeRestricted)
         return false;
     if (member)
         return true;
-    return limited && !restricted && linkedPresent && linkedMember;
+    return limited && linkedPresent && linkedMember;
 }
 
 HRESULT CKelvoTokenFacts::MembershipOf(HANDLE token, PSID group, bool& member)
@@ -39,6 +61,10 @@ HRESULT CKelvoTokenFacts::Read(HANDLE token, PSID group, CKelvoTokenFacts& facts
     if (FAILED(hr))
         return hr;
     facts.restricted = IsTokenRestricted(token) != FALSE;
+    // WRITE RESTRICTED (S-1-5-33), built here: not every system's table of well-known SIDs
+    // has it.
+    SID writeRestricted = { SID_REVISION, 1, SECURITY_NT_AUTHORITY, { SECURITY_WRITE_RESTRICTED_CODE_RID } };
+    facts.writeRestricted = HasGroup(token, &writeRestricted);
 
     BYTE label[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
     DWORD length = 0;

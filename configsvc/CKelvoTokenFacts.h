@@ -12,6 +12,9 @@ struct CKelvoTokenFacts
     bool member = false;
     // The token carries restricting SIDs (a sandbox made from a user's token).
     bool restricted = false;
+    // The token is write-restricted: its restricting SIDs count only for writes, so its
+    // groups say nothing about what its code may change (it carries WRITE RESTRICTED).
+    bool writeRestricted = false;
     // The filtered token of an administrator running without elevation (User Account
     // Control): the group is deny-only here and enabled in the linked, elevated token.
     bool limited = false;
@@ -22,9 +25,10 @@ struct CKelvoTokenFacts
     DWORD integrity = 0;
 
     // An administrator of this computer: a member by its own token, or the unelevated
-    // token of an administrator whose linked token is a member. Never a restricted token
-    // through its linked token, and never code below medium integrity (a sandboxed process
-    // of an administrator), whatever its groups.
+    // token of an administrator whose linked token is a member. Never a restricted or
+    // write-restricted token, not even one that is itself a member (a sandbox keeps the
+    // groups of the token it was made from), and never code below medium integrity (a
+    // sandboxed process of an administrator), whatever its groups.
     bool IsAdministrator() const noexcept;
 
     // Reads the facts of token for group; a failure to read the token itself is returned,

@@ -37,3 +37,17 @@
 #define IDS_SVC_PRODUCT_FOLDERS_MISSING 7102 // %s: path
 #define IDS_SVC_PATH_NOT_PRODUCT_FOLDER 7103 // %s %s %s: path, configuration folder, install folder
 #define IDS_SVC_FOLDER_UNTRUSTED        7104 // %s %d %s: path, folder is a link, folder's owner
+
+// Refusals of callers, folders and files decided through handles.
+#define IDS_SVC_NO_CALLER               7350 // %s 0x%08X %u: call, COM's answer, RPC's answer
+#define IDS_SVC_CALLER_OTHER_DOMAIN     7351 // %s %s %s %s: call, caller's domain and name, domain asked for
+#define IDS_SVC_CALLER_WRITE_RESTRICTED 7352 // %s %s %s: call, caller's domain and name
+#define IDS_SVC_FOLDER_NOT_HELD         7353 // %s %s %u: path, folder, error
+#define IDS_SVC_FOLDER_NOT_RECORDED     7354 // %s %s %d %s: path, folder, is a link or no folder, final path
+#define IDS_SVC_TARGET_REFUSED          7355 // %s %u %d %u: path, error opening it, plain file, names
+#define IDS_SVC_FILE_ELSEWHERE          7356 // %s %s %s: path, temporary name, final path
+#define IDS_SVC_DESCRIPTOR_FAILED       7357 // %s %u: path, error
+#define IDS_SVC_TEMPORARY_LEFT          7358 // %s %u: temporary file, error
+#define IDS_SVC_PROCESS_STANDS_IN       7359 // %s 0x%08X %u: call, COM's answer, RPC's answer
+#define IDS_SVC_FOLDER_MOVED            7360 // %s %s: path, folder
+#define IDS_SVC_FOLDER_HELD             7361 // %s %s: path, folder

@@ -228,8 +228,14 @@ TEST_F(CallerCheck, ACallerWithoutTheAdministratorsGroupIsRefusedWhateverNamesIt
         << OwnLog();
     EXPECT_EQ(std::wstring::npos, OwnLog().find(L"could not be identified")) << OwnLog();
 
-    // The same call from the administrator's own token is served.
-    EXPECT_EQ(S_OK, agent->SaveChanges(user.Get(), domain.Get(), path.Get(), xml.Get()));
+    // The same administrator named in another domain is refused; named in its own, its
+    // call is served (in this process, which runs as the administrator's own account).
+    CBstrEx elsewhere(L"ELSEWHERE");
+    EXPECT_EQ(E_ACCESSDENIED, agent->SaveChanges(user.Get(), elsewhere.Get(), path.Get(), xml.Get()));
+    EXPECT_NE(std::wstring::npos, OwnLog().find(L"but the request names the domain ELSEWHERE.")) << OwnLog();
+    EXPECT_EQ(old, ReadFileText(target));
+    const HRESULT asAdministrator = agent->SaveChanges(user.Get(), domain.Get(), path.Get(), xml.Get());
+    EXPECT_EQ(S_OK, asAdministrator);
     EXPECT_NE(std::wstring::npos, ReadFileText(target).find(L"<value>1</value>"));
 }
 

@@ -203,9 +203,9 @@ std::wstring ConfigSvcWorld::ServiceLog()
     return ReadFileText(ConfigFolder() + name);
 }
 
-void ConfigSvcWorld::WriteDirectory(bool thisAccountIsAdministrator)
+void ConfigSvcWorld::WriteDirectory(bool thisAccountIsAdministrator, DWORD delayMs)
 {
-    WriteFileText(m_directoryData, L"[computer]\r\nname = .\r\nworkgroup = WORKGROUP\r\n[local user " + m_user +
+    WriteFileText(m_directoryData, L"[directory]\r\ndelay_ms = " + std::to_wstring(delayMs) + L"\r\n[computer]\r\nname = .\r\nworkgroup = WORKGROUP\r\n[local user " + m_user +
                                        L"]\r\n[local user kiosk]\r\n[local user mallory]\r\n"
                                        L"[local group Administrators]\r\n" +
                                        (thisAccountIsAdministrator ? L"member = " + m_user + L"\r\n" : std::wstring()) +
@@ -417,6 +417,14 @@ void ConfigSvcWorld::RemoveFolderLink(const std::wstring& link)
     else
         RunUnixUntil(L"/bin/rm -f \"" + unixLink + L"\"",
                      [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+bool ConfigSvcWorld::RenameFromOutside(const std::wstring& from, const std::wstring& to)
+{
+    const std::wstring unixFrom = UnixPath(from), unixTo = UnixPath(to);
+    return !unixFrom.empty() && !unixTo.empty()
+           && RunUnixUntil(L"/bin/mv \"" + unixFrom + L"\" \"" + unixTo + L"\"",
+                           [&] { return GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 void ConfigSvcWorld::WriteFileText(const std::wstring& path, const std::wstring& text)

@@ -22,6 +22,9 @@ public:
     static bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
     // Removes such a link, never its target.
     static void RemoveFolderLink(const std::wstring& link);
+    // Renames a folder as a program outside Wine does, which no open handle can prevent;
+    // false when it could not (or this is not Wine).
+    static bool RenameFromOutside(const std::wstring& from, const std::wstring& to);
     static void WriteFileText(const std::wstring& path, const std::wstring& text);
     static bool KeyExists(HKEY root, const std::wstring& path);
     static bool ValueExists(HKEY root, const std::wstring& path, const wchar_t* name);
@@ -39,8 +42,9 @@ protected:
     std::wstring Boxes() const;
 
     // Writes the directory: this account (unless left out), kiosk and mallory are local
-    // users; this account and kiosk are local administrators.
-    void WriteDirectory(bool thisAccountIsAdministrator = true);
+    // users; this account and kiosk are local administrators. Every open and search of it
+    // waits delayMs.
+    void WriteDirectory(bool thisAccountIsAdministrator = true, DWORD delayMs = 0);
     // Writes the service's own configuration file with these logging settings.
     void WriteServiceConfig(int logLevel);
     // The service's own configuration file (in the program-data configuration folder).

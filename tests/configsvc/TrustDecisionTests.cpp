@@ -3,6 +3,7 @@
 // each decision over a table of facts, and the fact gathering on the tokens and folders
 // that Wine does have.
 #include "tests/configsvc/ConfigSvcTestWorld.h"
+#include "configsvc/CKelvoCaller.h"
 #include "configsvc/CKelvoFolderFacts.h"
 #include "configsvc/CKelvoTokenFacts.h"
 #include "common/CUniqueAnyEx.h"
@@ -36,6 +37,8 @@ std::vector<BYTE> WellKnown(WELL_KNOWN_SID_TYPE type)
 const DWORD kLow = SECURITY_MANDATORY_LOW_RID;
 const DWORD kMedium = SECURITY_MANDATORY_MEDIUM_RID;
 const DWORD kHigh = SECURITY_MANDATORY_HIGH_RID;
+const DWORD kMediumPlus = SECURITY_MANDATORY_MEDIUM_RID + 0x100; // medium plus (UIAccess programs)
+const DWORD kSystem = SECURITY_MANDATORY_SYSTEM_RID;
 
 struct TokenCase
 {
@@ -49,9 +52,11 @@ void PrintTo(const TokenCase& c, std::ostream* out)
     *out << c.name;
 }
 
-CKelvoTokenFacts Facts(bool member, bool restricted, bool limited, bool linkedPresent, bool linkedMember, DWORD integrity)
+CKelvoTokenFacts Facts(bool member, bool restricted, bool limited, bool linkedPresent, bool linkedMember, DWORD integrity,
+                       bool writeRestricted = false)
 {
     CKelvoTokenFacts facts;
+    facts.writeRestricted = writeRestricted;
     facts.member = member;
     facts.restricted = restricted;
     facts.limited = limited;
@@ -87,8 +92,75 @@ INSTANTIATE_TEST_SUITE_P(
         TokenCase{ "SandboxOfAnUnelevatedAdministrator", Facts(false, true, true, true, true, kMedium), false },
         TokenCase{ "LowIntegrityUnelevatedAdministrator", Facts(false, false, true, true, true, kLow), false },
         TokenCase{ "LowIntegrityMember", Facts(true, false, false, false, false, kLow), false },
-        TokenCase{ "IntegrityUnknown", Facts(true, false, false, false, false, 0), false }),
+        TokenCase{ "IntegrityUnknown", Facts(true, false, false, false, false, 0), false },
+        // A sandbox keeps the groups of the token it was made from: its own membership
+        // never counts.
+        TokenCase{ "RestrictedTokenThatIsItselfAMember", Facts(true, true, false, false, false, kHigh), false },
+        TokenCase{ "WriteRestrictedMember", Facts(true, false, false, false, false, kHigh, true), false },
+        TokenCase{ "MediumPlusMember", Facts(true, false, false, false, false, kMediumPlus), true },
+        TokenCase{ "MediumPlusUnelevatedAdministrator", Facts(false, false, true, true, true, kMediumPlus), true },
+        TokenCase{ "SystemIntegrityMember", Facts(true, false, false, false, false, kSystem), true },
+        TokenCase{ "SystemIntegrityStandardUser", Facts(false, false, false, false, false, kSystem), false },
+        // User Account Control off: an administrator's one token, at high integrity.
+        TokenCase{ "AdministratorWithUserAccountControlOff", Facts(true, false, false, false, false, kHigh), true }),
     [](const ::testing::TestParamInfo<TokenCase>& info) { return std::string(info.param.name); });
+
+struct DomainCase
+{
+    const char* name;
+    const wchar_t* claimed;
+    const wchar_t* account; // the account's domain as the account database gives it
+    const wchar_t* joined;  // NetBIOS name of the joined domain; empty in a workgroup
+    bool same;
+};
+
+void PrintTo(const DomainCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ClaimedDomain : public ::testing::TestWithParam<DomainCase>
+{
+};
+
+// The computer is WS1 (DNS domain hq.example.com when joined to HQ).
+TEST_P(ClaimedDomain, IsTheAccountsOwnDomainOrTheJoinedDomainsDnsName)
+{
+    const DomainCase& c = GetParam();
+    const CStringEx joined(c.joined);
+    EXPECT_EQ(c.same, CKelvoCaller::IsSameDomain(CStringEx(c.claimed), CStringEx(c.account), CStringEx(L"WS1"), joined,
+                                                 joined.IsEmpty() ? CStringEx() : CStringEx(L"hq.example.com")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Domains, ClaimedDomain,
+    // claimed account joined same
+    ::testing::Values(DomainCase{ "LocalAccountByComputerName", L"ws1", L"WS1", L"", true },
+                      DomainCase{ "LocalAccountByAnotherComputer", L"WS2", L"WS1", L"", false },
+                      DomainCase{ "LocalAccountByNoDomain", L"", L"WS1", L"", false },
+                      DomainCase{ "LocalAccountByTheJoinedDomain", L"hq.example.com", L"WS1", L"HQ", false },
+                      DomainCase{ "DomainAccountByNetBiosName", L"HQ", L"HQ", L"HQ", true },
+                      DomainCase{ "DomainAccountByDnsName", L"HQ.example.com", L"HQ", L"HQ", true },
+                      DomainCase{ "DomainAccountByTheComputersName", L"WS1", L"HQ", L"HQ", false },
+                      DomainCase{ "TrustedDomainsAccountByTheJoinedDnsName", L"hq.example.com", L"PARTNER", L"HQ", false },
+                      DomainCase{ "DnsNameInAWorkgroup", L"hq.example.com", L"HQ", L"", false }),
+    [](const ::testing::TestParamInfo<DomainCase>& info) { return std::string(info.param.name); });
+
+// A call that names no client is never served on the service account's own say-so.
+TEST(CallerStandIn, OnlyAProcessOfNoServiceAccountTakesItsOwnAccountForTheCaller)
+{
+    const struct
+    {
+        const wchar_t* account;
+        bool standsIn;
+    } rows[] = { { L"S-1-5-18", false }, { L"S-1-5-19", false }, { L"S-1-5-20", false }, { L"S-1-5-21-7-8-9-1001", true } };
+    for (const auto& row : rows)
+    {
+        std::vector<BYTE> sid = SidOf(row.account);
+        EXPECT_EQ(row.standsIn, CKelvoCaller::MayStandInForACaller(sid.data())) << std::string(row.account, row.account + wcslen(row.account));
+    }
+    EXPECT_FALSE(CKelvoCaller::MayStandInForACaller(nullptr));
+}
 
 // A linked token that the service (holding the Tcb privilege) reads is a primary token,
 // which CheckTokenMembership refuses (1309): its membership is read all the same.

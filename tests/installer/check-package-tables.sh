@@ -12,7 +12,8 @@
 #   unregistration after the service is stopped and before the files are removed, and each
 #   deferred action has rollback actions just before it that put back what was there: nothing
 #   after a first installation, the registration after a repair or a removal (wixl places
-#   deferred actions wrongly by After=/Before= and writes rollback actions as immediate ones).
+#   deferred actions wrongly by After=/Before= and writes rollback actions as immediate ones);
+# - an install folder outside Program Files is refused before anything is installed.
 # Usage: check-package-tables.sh <package.msi>
 set -euo pipefail
 msi=$1
@@ -124,6 +125,16 @@ expect_rollback RegisterConfigService RegisterConfigServiceRollback 'KelvoConfig
 expect_rollback RegisterConfigService ReregisterConfigServiceRollback 'KelvoConfigSvc.exe /Service' \
   '$ConfigService=3 AND ?ConfigService=3'
 expect_rollback UnregisterConfigService UnregisterConfigServiceRollback 'KelvoConfigSvc.exe /Service' '$ConfigService=2'
+
+# --- The install folder ------------------------------------------------------------------
+# Refused (19: an error text that ends the installation) when it is not strictly below the
+# 64-bit Program Files folder, once the folders are resolved and before anything changes.
+refuse=RefuseInstallFolderOutsideProgramFiles
+[ "${type[$refuse]:-}" = 19 ] || fail "$refuse has type '${type[$refuse]:-none}', not an error action"
+before CostFinalize $refuse
+before $refuse InstallValidate
+[ "${cond[$refuse]:-}" = 'NOT REMOVE~="ALL" AND (NOT (INSTALLDIR ~<< ProgramFiles64Folder) OR INSTALLDIR ~= ProgramFiles64Folder OR INSTALLDIR >< "..")' ] \
+  || fail "$refuse runs when '${cond[$refuse]:-}'"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed in $msi"; exit 1; }
 echo "The lock rows, the recorded folders and the service actions of $msi are as intended."

@@ -115,6 +115,18 @@ expect_installed() {
   [ "$(reg_value "$(uninstall_key "$product")" DisplayVersion)" = "$version" ] || fail "release $version is not the one registered"
 }
 
+# --- Refused install folders --------------------------------------------------------------
+# Outside Program Files a parent of the folder may be one users can rename; Program Files
+# itself is no product's folder. Refused before anything is installed.
+for dir in 'C:\Kelvo\Cart\' 'C:\Program Files\' 'C:\Program Files\..\Kelvo\Cart\'; do
+  step "refusing the install folder $dir"
+  rc=$(msiexec_rc refused-folder.log /i "$msi" "INSTALLDIR=$dir"); [ "$rc" -ne 0 ] || fail "installed in $dir"
+  # Wine's installer logs that the error action ran, not its text.
+  grep -qa "Action start .*: RefuseInstallFolderOutsideProgramFiles\." "$work/refused-folder.log" \
+    || fail "$dir was not refused by the install folder's check (see $work/refused-folder.log)"
+  [ ! -e "$drive_c/Kelvo" ] && ! key_exists 'HKLM\Software\Kelvo\Cart' || fail "the refused install in $dir left something"
+done
+
 # --- Install ----------------------------------------------------------------------------
 step "installing $(basename "$msi")"
 rc=$(msiexec_rc install.log /i "$msi"); [ "$rc" -eq 0 ] || fail "install ended with $rc (see $work/install.log)"
