@@ -4,7 +4,7 @@
 # the stand-in's data file made from the same seed beside the programs.
 set(KELVO_TEST_DC 127.0.0.1 CACHE STRING "Loopback address the test domain's LDAP server listens on")
 set(KELVO_TEST_DC_PASSWORD "Kelvo-Test-Domain-1")
-set(KELVO_DIRECTORY_SEED ${CMAKE_SOURCE_DIR}/tests/directory/StandardDirectory.seed)
+set(KELVO_DIRECTORY_SEED ${CMAKE_SOURCE_DIR}/sim/adsi/StandardDirectory.seed)
 set(KELVO_TEST_DOMAIN_DIR ${CMAKE_BINARY_DIR}/test-domain)
 find_program(KELVO_PYTHON NAMES python3 REQUIRED)
 

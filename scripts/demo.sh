@@ -31,7 +31,7 @@ wine regsvr32 /s "$(winepath -w "$bin/KelvoAdsiSim.dll")"
 # demo alone and is stopped when it ends (wine-session.sh's trap stops it too).
 if [ "${1:-}" = "--real-directory" ]; then
   export KELVO_TEST_DC=${KELVO_TEST_DC:-127.0.0.1} KELVO_TEST_DC_PASSWORD=${KELVO_TEST_DC_PASSWORD:-Kelvo-Test-Domain-1}
-  "$root/scripts/test-domain.sh" start "$build/test-domain" "$root/tests/directory/StandardDirectory.seed"
+  "$root/scripts/test-domain.sh" start "$build/test-domain" "$root/sim/adsi/StandardDirectory.seed"
 fi
 
 # Every wait inside the demo is bounded; this bound only catches a stuck Windows layer.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Makes the files of one directory from its seed (tests/directory/StandardDirectory.seed):
+"""Makes the files of one directory from its seed (sim/adsi/StandardDirectory.seed):
 
   directory-seed.py ini SEED OUT    the stand-in's data file: the seed without its bulk sections
   directory-seed.py ldif SEED OUT   the LDIF records that give a new domain the seed's domain

@@ -5,7 +5,7 @@
 #include <vector>
 
 // The directory most cases use (domain HQ / hq.example.com, this computer's local groups),
-// the stand-in's data file made from tests/directory/StandardDirectory.seed, whose test
+// the stand-in's data file made from sim/adsi/StandardDirectory.seed, whose test
 // domain (scripts/test-domain.sh) holds the same domain accounts.
 std::wstring StandardDirectory();
 
