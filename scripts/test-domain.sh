@@ -22,7 +22,7 @@ provision() {
   local seed=$1
   # The domain is made again only when the seed, or what turns it into the domain, changed.
   local stamp
-  stamp=$(cat "$seed" "$here/directory-seed.py" "$here/test-domain.sh" | sha256sum | cut -d' ' -f1)
+  stamp=$( (echo "$address"; cat "$seed" "$here/directory-seed.py" "$here/test-domain.sh") | sha256sum | cut -d' ' -f1)
   if [ -f "$dir/private/sam.ldb" ] && [ "$(cat "$dir/seed.sha256" 2>/dev/null)" = "$stamp" ]; then
     return 0
   fi
@@ -81,6 +81,12 @@ case $action in
   start)
     provision "$3"
     stop
+    # Another build's domain on the same address would answer in this one's place (samba
+    # listens only on an address of an interface: 127.0.0.1, or one given to lo).
+    if ldapsearch -LLL -x -H "ldap://$address" -s base -b "" defaultNamingContext >/dev/null 2>&1; then
+      echo "An LDAP server already answers on $address (another build's test domain?): stop it first." >&2
+      exit 1
+    fi
     started=$SECONDS
     # Its own session, so that it outlives this script and its PID stops it and its workers.
     setsid samba -s "$dir/etc/smb.conf" -i </dev/null >"$dir/samba.out" 2>&1 &
