@@ -281,8 +281,8 @@ bool DomainRoad()
     Say("   a. nina@hq.example.com signs in; the agent finds the domain's search root, looks Cart Nurses");
     Say("      up, does not find nina among its members and walks into Night Nurses, where she is:");
     bool ok = Step(road.Press(), "the drawer button is pressed");
-    ok = ok && Step(road.Cart().WaitForExchange((L"drawer access granted to nina on " + computer).c_str(), mark, kStepMs),
-                    "the cart grants drawer access to nina");
+    const std::wstring granted = L"drawer access granted to nina on " + computer;
+    ok = ok && Step(road.Cart().WaitForExchange(granted.c_str(), mark, kStepMs), "the cart grants drawer access to nina");
     ShowCart(road, cart);
     road.Log().WaitForText(CAgentRoad::Text(IDS_AUTH_ACCESS_GRANTED).c_str(), kStepMs);
     ShowLog(road, {CAgentRoad::Text(IDS_AUTH_PRINCIPAL, L"").c_str(),
@@ -293,7 +293,8 @@ bool DomainRoad()
     road.ConfigureSignOn({L"Principal=oscar@hq.example.com", L"Methods=1"});
     mark = road.Cart().Mark();
     ok = Step(road.Press(), "the drawer button is pressed") && ok;
-    ok = Step(road.Cart().WaitForExchange(L"user oscar is not authorized", mark, kStepMs), "the cart is told oscar is not authorized") && ok;
+    ok = Step(road.Cart().WaitForExchange(L"user oscar is not authorized", mark, kStepMs),
+              "the cart is told oscar is not authorized") && ok;
     ShowCart(road, cart);
     if (Step(road.Boxes().WaitForBox(kStepMs) != nullptr, "the user is told"))
     {

@@ -379,7 +379,8 @@ TEST_F(ConfigSecTest, PickerSearchesTheDomainController_TestDomain)
             const std::wstring started = StartSearch(advanced, CADAccountSearch::MatchStartsWith, L"person");
             if (!started.empty())
                 return started;
-            if (!DialogDriver::WaitUntil([&] { return DialogDriver::IsEnabled(advanced, IDC_CONFIGSEC_FIND_NOW); }, 60000))
+            auto finished = [&] { return DialogDriver::IsEnabled(advanced, IDC_CONFIGSEC_FIND_NOW); };
+            if (!DialogDriver::WaitUntil(finished, 60000))
                 return L"the search did not finish";
             rows = DialogDriver::Send(GetDlgItem(advanced, IDC_CONFIGSEC_NAMES), LVM_GETITEMCOUNT, 0, 0);
             DialogDriver::Click(advanced, IDCANCEL);
