@@ -27,12 +27,13 @@ struct ProcessNames
     CStringEx computer;
     CStringEx dnsDomain;
     CStringEx netbiosDomain;
-    CStringEx texts[9];
+    CStringEx texts[11];
 };
 
-const UINT kSharedTexts[9] = { IDS_DIR_ATTR_DISPLAYNAME, IDS_DIR_ATTR_IDENTITY,  IDS_DIR_CLASS_GROUP,
-                               IDS_DIR_ATTR_NAME,        IDS_DIR_GROUP_SEPARATOR, IDS_DIR_ATTR_OBJECTCLASS,
-                               IDS_DIR_CLASS_LOCALGROUP, IDS_DIR_ATTR_DESCRIPTION, IDS_DIR_PATH_WINNT_PREFIX };
+const UINT kSharedTexts[11] = { IDS_DIR_ATTR_DISPLAYNAME,      IDS_DIR_ATTR_IDENTITY,   IDS_DIR_CLASS_GROUP,
+                                IDS_DIR_ATTR_NAME,             IDS_DIR_GROUP_SEPARATOR, IDS_DIR_ATTR_OBJECTCLASS,
+                                IDS_DIR_CLASS_LOCALGROUP,      IDS_DIR_ATTR_DESCRIPTION, IDS_DIR_PATH_WINNT_PREFIX,
+                                IDS_DIR_ATTR_PRIMARY_GROUP_ID, IDS_DIR_ATTR_GROUP_TOKEN };
 
 std::mutex g_namesLock;
 ProcessNames g_names;
@@ -187,6 +188,8 @@ CADQuery::CADQuery(HWND traceWindow) : m_traceWindow(traceWindow)
     m_classLocalGroup = names.texts[6];
     m_attrDescription = names.texts[7];
     m_winntPrefix = names.texts[8];
+    m_attrPrimaryGroup = names.texts[9];
+    m_attrGroupToken = names.texts[10];
 }
 
 CADQuery::~CADQuery() = default;
@@ -411,11 +414,12 @@ BOOL CADQuery::CheckEntry(LPCWSTR searchRoot, const CStringEx& rawEntry, Walk& w
     }
 
     CStringEx identity;
-    const HRESULT group = FindGroup(searchRoot, name, identity);
+    LONG token = 0;
+    const HRESULT group = FindGroup(searchRoot, name, identity, token);
     if (group == S_OK)
     {
         Trace(IDS_DIR_TRACE_GROUP_FOUND, domain.GetString(), name.GetString());
-        return IsMemberLdap(searchRoot, walk, name, identity);
+        return IsMemberLdap(searchRoot, walk, name, identity, token);
     }
     if (!bare)
         return FALSE;
@@ -474,7 +478,11 @@ HRESULT CADQuery::Search(LPCWSTR root, LPCWSTR filter, LPCWSTR const* attributes
             return hr;
         // A paged search: without a page size the directory stops at its result limit (1000
         // rows in Active Directory) and says nothing; page by page every row arrives.
-        ADS_SEARCHPREF_INFO preferences[3] = {};
+        // Referrals are never chased: a search from the domain's root also returns references
+        // to the directory's configuration and DNS partitions, and chasing them costs a bind
+        // and a round trip each (and fails the whole search where they cannot be followed),
+        // while every account looked for lives in the working domain itself.
+        ADS_SEARCHPREF_INFO preferences[4] = {};
         preferences[0].dwSearchPref = ADS_SEARCHPREF_SEARCH_SCOPE;
         preferences[0].vValue.dwType = ADSTYPE_INTEGER;
         preferences[0].vValue.Integer = ADS_SCOPE_SUBTREE;
@@ -484,6 +492,9 @@ HRESULT CADQuery::Search(LPCWSTR root, LPCWSTR filter, LPCWSTR const* attributes
         preferences[2].dwSearchPref = ADS_SEARCHPREF_PAGESIZE;
         preferences[2].vValue.dwType = ADSTYPE_INTEGER;
         preferences[2].vValue.Integer = kSearchPageSize;
+        preferences[3].dwSearchPref = ADS_SEARCHPREF_CHASE_REFERRALS;
+        preferences[3].vValue.dwType = ADSTYPE_INTEGER;
+        preferences[3].vValue.Integer = ADS_CHASE_REFERRALS_NEVER;
         hr = search->SetPreferences(preferences, ARRAYSIZE(preferences));
         if (FAILED(hr))
             return hr;
@@ -509,12 +520,12 @@ HRESULT CADQuery::RunSearch(LPCWSTR searchRoot, const CStringEx& filter, LPCWSTR
     return hr;
 }
 
-HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx& identity)
+HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx& identity, LONG& token)
 {
     const CStringEx escaped = EscapeFilterValue(name);
     CStringEx filter;
     CResourceLoader::Instance().FormatString(filter, IDS_DIR_FILTER_FIND_GROUP, escaped.GetString(), escaped.GetString());
-    LPCWSTR attributes[] = { m_attrIdentity, m_attrName };
+    LPCWSTR attributes[] = { m_attrIdentity, m_attrName, m_attrGroupToken };
     _CObjectExPtr<CADQuerySearchContext> context;
     HRESULT hr = RunSearch(searchRoot, filter, attributes, ARRAYSIZE(attributes), context);
     if (FAILED(hr))
@@ -526,6 +537,8 @@ HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx
     int rows = 0;
     CStringEx first;
     CStringEx exact;
+    LONG firstToken = 0;
+    LONG exactToken = 0;
     bool hasExact = false;
     for (;;)
     {
@@ -541,12 +554,20 @@ HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx
             Trace(IDS_DIR_TRACE_FIND_FAILED, name.GetString(), hr);
             return hr;
         }
+        // A group without a readable token is never anyone's primary group here.
+        LONG rowToken = 0;
+        if (FAILED(context->GetInteger(m_attrGroupToken, rowToken)))
+            rowToken = 0;
         if (++rows == 1)
+        {
             first = rowIdentity;
+            firstToken = rowToken;
+        }
         CStringEx accountName;
         if (!hasExact && SUCCEEDED(context->GetString(m_attrName, accountName)) && SameText(accountName, name))
         {
             exact = rowIdentity;
+            exactToken = rowToken;
             hasExact = true;
         }
     }
@@ -558,6 +579,7 @@ HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx
     if (rows == 1)
     {
         identity = first;
+        token = firstToken;
         return S_OK;
     }
     Trace(IDS_DIR_TRACE_AMBIGUOUS_GROUP, rows, name.GetString());
@@ -568,6 +590,7 @@ HRESULT CADQuery::FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx
         return hr;
     }
     identity = exact;
+    token = exactToken;
     return S_OK;
 }
 
@@ -588,7 +611,30 @@ HRESULT CADQuery::FindObject(LPCWSTR searchRoot, const CStringEx& name)
     return FAILED(row) ? row : S_OK;
 }
 
-BOOL CADQuery::IsMemberLdap(LPCWSTR searchRoot, Walk& walk, const CStringEx& groupLabel, const CStringEx& groupIdentity)
+bool CADQuery::IsPrimaryGroup(LPCWSTR searchRoot, Walk& walk, LONG groupToken)
+{
+    if (groupToken <= 0)
+        return false;
+    // The user's primary group is read once per walk: the directory lists that membership
+    // neither in the group's members nor in the user's memberOf.
+    if (walk.primaryGroup < 0)
+    {
+        walk.primaryGroup = 0;
+        const CStringEx user = EscapeFilterValue(walk.user);
+        CStringEx filter;
+        CResourceLoader::Instance().FormatString(filter, IDS_DIR_FILTER_USER, user.GetString());
+        LPCWSTR attributes[] = { m_attrPrimaryGroup };
+        _CObjectExPtr<CADQuerySearchContext> context;
+        LONG primary = 0;
+        if (SUCCEEDED(RunSearch(searchRoot, filter, attributes, ARRAYSIZE(attributes), context)) &&
+            context->NextRow() == S_OK && SUCCEEDED(context->GetInteger(m_attrPrimaryGroup, primary)) && primary > 0)
+            walk.primaryGroup = primary;
+    }
+    return walk.primaryGroup == groupToken;
+}
+
+BOOL CADQuery::IsMemberLdap(LPCWSTR searchRoot, Walk& walk, const CStringEx& groupLabel, const CStringEx& groupIdentity,
+                            LONG groupToken)
 {
     CheckCancel();
     if (!walk.Visit(groupIdentity))
@@ -614,30 +660,44 @@ BOOL CADQuery::IsMemberLdap(LPCWSTR searchRoot, Walk& walk, const CStringEx& gro
         }
     }
     Trace(IDS_DIR_TRACE_NOT_DIRECT_MEMBER, walk.user.GetString(), groupLabel.GetString());
+    if (IsPrimaryGroup(searchRoot, walk, groupToken))
+    {
+        Trace(IDS_DIR_TRACE_PRIMARY_GROUP, walk.user.GetString(), groupLabel.GetString());
+        return TRUE;
+    }
 
     // The groups nested in this one; read them all before descending, so one search
     // at a time stays open however deep the nesting goes.
     CResourceLoader::Instance().FormatString(filter, IDS_DIR_FILTER_NESTED_GROUPS, identity.GetString());
-    LPCWSTR nestedAttributes[] = { m_attrName, m_attrIdentity };
+    LPCWSTR nestedAttributes[] = { m_attrName, m_attrIdentity, m_attrGroupToken };
     context = nullptr;
     if (FAILED(RunSearch(searchRoot, filter, nestedAttributes, ARRAYSIZE(nestedAttributes), context)))
         return FALSE;
-    std::vector<std::pair<CStringEx, CStringEx>> nested;
+    struct Nested
+    {
+        CStringEx name;
+        CStringEx identity;
+        LONG token;
+    };
+    std::vector<Nested> nested;
     for (;;)
     {
         CheckCancel();
         if (context->NextRow() != S_OK)
             break;
         CStringEx name, id;
+        LONG token = 0;
         context->GetString(m_attrName, name);
+        if (FAILED(context->GetInteger(m_attrGroupToken, token)))
+            token = 0;
         if (SUCCEEDED(context->GetString(m_attrIdentity, id)))
-            nested.emplace_back(name.IsEmpty() ? id : name, id);
+            nested.push_back({ name.IsEmpty() ? id : name, id, token });
     }
     context = nullptr;
-    for (const auto& group : nested)
+    for (const Nested& group : nested)
     {
-        Trace(IDS_DIR_TRACE_NESTED_GROUP, group.first.GetString());
-        if (IsMemberLdap(searchRoot, walk, group.first, group.second))
+        Trace(IDS_DIR_TRACE_NESTED_GROUP, group.name.GetString());
+        if (IsMemberLdap(searchRoot, walk, group.name, group.identity, group.token))
             return TRUE;
     }
     return FALSE;

@@ -74,6 +74,8 @@ private:
         CStringEx userPath;
         CStringEx workingDomain;
         bool localUser = false;
+        // The RID of the user's primary group: -1 until read, 0 when the directory has none.
+        LONG primaryGroup = -1;
         std::set<std::wstring> visited;
         bool Visit(const CStringEx& key);
     };
@@ -81,9 +83,13 @@ private:
     BOOL BeginWalk(LPCWSTR user, LPCWSTR userDomain, Walk& walk);
     BOOL CheckEntry(LPCWSTR searchRoot, const CStringEx& entry, Walk& walk);
     BOOL CheckLocalGroup(const CStringEx& path, Walk& walk);
-    BOOL IsMemberLdap(LPCWSTR searchRoot, Walk& walk, const CStringEx& groupLabel, const CStringEx& groupIdentity);
+    // groupToken: the group's RID as the primary group of its members name it, 0 when unknown.
+    BOOL IsMemberLdap(LPCWSTR searchRoot, Walk& walk, const CStringEx& groupLabel, const CStringEx& groupIdentity,
+                      LONG groupToken);
+    // Whether the group whose RID is groupToken is the user's primary group.
+    bool IsPrimaryGroup(LPCWSTR searchRoot, Walk& walk, LONG groupToken);
     BOOL IsMemberWinNT(IADsGroup* group, const CStringEx& groupPath, Walk& walk);
-    HRESULT FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx& identity);
+    HRESULT FindGroup(LPCWSTR searchRoot, const CStringEx& name, CStringEx& identity, LONG& token);
     // S_OK when some directory object has the name, S_FALSE when none has, or the failure.
     HRESULT FindObject(LPCWSTR searchRoot, const CStringEx& name);
     HRESULT RunSearch(LPCWSTR searchRoot, const CStringEx& filter, LPCWSTR const* attributes, DWORD count,
@@ -119,4 +125,6 @@ private:
     CStringEx m_classLocalGroup;
     CStringEx m_attrDescription;
     CStringEx m_winntPrefix;
+    CStringEx m_attrPrimaryGroup;
+    CStringEx m_attrGroupToken;
 };

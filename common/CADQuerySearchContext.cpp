@@ -105,6 +105,25 @@ HRESULT CADQuerySearchContext::GetString(LPCWSTR attribute, CStringEx& value)
     return S_OK;
 }
 
+HRESULT CADQuerySearchContext::GetInteger(LPCWSTR attribute, LONG& value)
+{
+    if (attribute == nullptr || *attribute == L'\0')
+        return E_INVALIDARG;
+    if (!m_search)
+        return E_POINTER;
+    ColumnGuard guard(*m_search);
+    const HRESULT hr = guard.Read(attribute);
+    if (FAILED(hr))
+        return hr;
+    const ADS_SEARCH_COLUMN& column = guard.column;
+    if (column.dwADsType != ADSTYPE_INTEGER)
+        return E_FAIL;
+    if (column.dwNumValues == 0 || column.pADsValues == nullptr)
+        return E_ADS_COLUMN_NOT_SET;
+    value = static_cast<LONG>(column.pADsValues[0].Integer);
+    return S_OK;
+}
+
 int CADQuerySearchContext::GetKind()
 {
     CStringEx classAttribute, groupClass;

@@ -17,6 +17,9 @@ public:
     HRESULT GetStrings(LPCWSTR attribute, CMultiSzStringEx& values) override;
     HRESULT GetString(LPCWSTR attribute, CStringEx& value) override;
     int GetKind() override;
+    // The first value of an integer attribute of the current row; E_FAIL for a column of
+    // another type.
+    HRESULT GetInteger(LPCWSTR attribute, LONG& value);
 
 private:
     _CObjectExPtr<CADDirectorySearch> m_search;

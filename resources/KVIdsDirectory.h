@@ -23,6 +23,10 @@
 #define IDS_DIR_PATH_WINNT_LOCAL        398 // %s %s %s: domain, computer, object name
 #define IDS_DIR_PATH_WINNT_PREFIX       399 // provider prefix of WinNT paths
 #define IDS_DIR_ENV_USERDOMAIN          572 // environment variable with the NetBIOS domain name
+#define IDS_DIR_ATTR_PRIMARY_GROUP_ID   7300 // a user's primary group, as the group's RID
+#define IDS_DIR_ATTR_GROUP_TOKEN        7301 // a group's RID, as its members' primary group names it
+#define IDS_DIR_FILTER_USER             7302 // %s: user name
+#define IDS_DIR_TRACE_PRIMARY_GROUP     7303
 
 // Messages and trace texts.
 #define IDS_DIR_NO_SEARCH_ROOT          347

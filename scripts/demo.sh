@@ -5,6 +5,8 @@
 # it should.
 #
 #   scripts/demo.sh               the narrated road and the benchmark's quick figures
+#   scripts/demo.sh --real-directory  the grant road with the agent deciding against the test
+#                                 domain's domain controller (started and stopped here)
 #   scripts/demo.sh --idle-cpu    the agent's CPU while idle and polling for 5 minutes
 #   scripts/demo.sh --idle-cpu 60 the same for another number of seconds
 #   scripts/demo.sh --soak [N]    N press-to-grant cycles (default 1000): does the agent grow?
@@ -24,6 +26,13 @@ bin=$build/bin
 # changes nothing.
 wine regsvr32 /s "$(winepath -w "$bin/KelvoSignOnSim.dll")"
 wine regsvr32 /s "$(winepath -w "$bin/KelvoAdsiSim.dll")"
+
+# The real directory: the test domain, made from the standard directory's seed, runs for this
+# demo alone and is stopped when it ends (wine-session.sh's trap stops it too).
+if [ "${1:-}" = "--real-directory" ]; then
+  export KELVO_TEST_DC=${KELVO_TEST_DC:-127.0.0.1} KELVO_TEST_DC_PASSWORD=${KELVO_TEST_DC_PASSWORD:-Kelvo-Test-Domain-1}
+  "$root/scripts/test-domain.sh" start "$build/test-domain" "$root/sim/adsi/StandardDirectory.seed"
+fi
 
 # Every wait inside the demo is bounded; this bound only catches a stuck Windows layer.
 limit=180

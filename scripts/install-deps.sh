@@ -3,7 +3,8 @@
 # they are all present.
 set -euo pipefail
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine
-          xvfb xauth cmake ninja-build googletest libwine-dev msitools wixl python3)
+          xvfb xauth cmake ninja-build googletest libwine-dev msitools wixl python3
+          samba-ad-dc samba-ad-provision ldap-utils winbind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -11,6 +11,10 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 kelvo_xvfb_pid=""
 kelvo_session_end() {
+  # A test domain that an interrupted run left running (ctest's fixture stops it otherwise).
+  if [ -f "$build/test-domain/samba.pid" ]; then
+    "$root/scripts/test-domain.sh" stop "$build/test-domain" || true
+  fi
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
   if [ -n "$kelvo_xvfb_pid" ]; then

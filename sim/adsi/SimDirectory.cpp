@@ -166,7 +166,7 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
                     e.kind = k.kind;
                     e.local = k.local;
                     e.name = Trim(section.substr(len));
-                    if (e.name.empty() || Find(e.name, e.local))
+                    if (e.name.empty() || Find(e.kind == SimEntry::Computer ? e.name + L"$" : e.name, e.local))
                         return Report(path, lineNo, L"empty or duplicate account name");
                     m_entries.push_back(e);
                     entry = &m_entries.back();
@@ -197,6 +197,13 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
                 entry->commonName = value;
             else if (SimEqualNoCase(key, L"container") && !entry->local && !value.empty())
                 entry->container = value;
+            else if (SimEqualNoCase(key, L"primary") && !entry->local && entry->kind != SimEntry::Group)
+                entry->primaryGroup = value;
+            else if (SimEqualNoCase(key, L"disabled") && entry->kind == SimEntry::User)
+                entry->disabled = wcstoul(value.c_str(), nullptr, 10) != 0;
+            else if (SimEqualNoCase(key, L"rid") && !entry->local && entry->kind == SimEntry::Group &&
+                     wcstol(value.c_str(), nullptr, 10) > 0)
+                entry->rid = wcstol(value.c_str(), nullptr, 10);
             else
                 known = false;
         }
@@ -228,6 +235,8 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
             m_maxPageSize = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
         else if (SimEqualNoCase(key, L"page_wait"))
             m_pageWait = wcstoul(value.c_str(), nullptr, 10) != 0;
+        else if (SimEqualNoCase(key, L"referrals"))
+            m_referrals = wcstoul(value.c_str(), nullptr, 10) != 0;
         else
             known = false;
         if (!known)
@@ -251,8 +260,9 @@ HRESULT SimDirectory::Parse(const std::wstring& text, const std::wstring& path)
 
 const SimEntry* SimDirectory::Find(const std::wstring& name, bool local) const
 {
+    // A computer's account name ends with "$", so a computer may bear a user's name.
     for (const SimEntry& e : m_entries)
-        if (e.local == local && SimEqualNoCase(e.name, name))
+        if (e.local == local && SimEqualNoCase(e.kind == SimEntry::Computer ? e.name + L"$" : e.name, name))
             return &e;
     return nullptr;
 }
@@ -270,6 +280,29 @@ const SimEntry* SimDirectory::ResolveMember(const SimEntry& group, const std::ws
         return Find(name, false);
     // No known domain before the backslash: an account whose name holds one.
     return Find(ref, group.local);
+}
+
+long SimDirectory::RidOf(const SimEntry& group) const
+{
+    if (group.rid > 0)
+        return group.rid;
+    long next = 1100;
+    for (const SimEntry& e : m_entries)
+    {
+        if (&e == &group)
+            return next;
+        if (e.kind == SimEntry::Group && !e.local && e.rid == 0)
+            ++next;
+    }
+    return 0;
+}
+
+long SimDirectory::PrimaryGroupRid(const SimEntry& account) const
+{
+    const std::wstring name = !account.primaryGroup.empty() ? account.primaryGroup
+                              : account.kind == SimEntry::Computer ? L"Domain Computers" : L"Domain Users";
+    const SimEntry* group = Find(name, false);
+    return group && group->kind == SimEntry::Group ? RidOf(*group) : 0;
 }
 
 std::vector<const SimEntry*> SimDirectory::Members(const SimEntry& group) const
@@ -400,11 +433,21 @@ std::vector<SimAttribute> SimDirectory::Attributes(const SimLdapNode& node) cons
     if (!e.description.empty())
         a.push_back({ L"description", ADSTYPE_CASE_IGNORE_STRING, { e.description } });
     if (e.kind == SimEntry::User)
+    {
         a.push_back({ L"userPrincipalName", ADSTYPE_CASE_IGNORE_STRING, { e.name + L"@" + m_dns } });
+        // A normal account, 0x2 added when it is disabled.
+        a.push_back({ L"userAccountControl", ADSTYPE_INTEGER, { e.disabled ? L"514" : L"512" } });
+    }
+    if (e.kind != SimEntry::Group)
+    {
+        if (const long rid = PrimaryGroupRid(e))
+            a.push_back({ L"primaryGroupID", ADSTYPE_INTEGER, { std::to_wstring(rid) } });
+    }
     else
     {
         // A global security group.
         a.push_back({ L"groupType", ADSTYPE_INTEGER, { L"-2147483646" } });
+        a.push_back({ L"primaryGroupToken", ADSTYPE_INTEGER, { std::to_wstring(RidOf(e)) } });
         SimAttribute member{ L"member", ADSTYPE_DN_STRING, {} };
         for (const SimEntry* m : Members(e))
             member.values.push_back(DnOf(*m));

@@ -21,6 +21,11 @@ struct SimEntry
     std::wstring container;
     // Members as written in the data file: "name" (same scope as the group) or "DOMAIN\name".
     std::vector<std::wstring> members;
+    // Domain accounts: the primary group as written (a user's is Domain Users, a computer's
+    // Domain Computers, unless named), and a group's RID (0: one is given from 1100 on).
+    std::wstring primaryGroup;
+    long rid = 0;
+    bool disabled = false;
 };
 
 // One attribute of a directory object as the LDAP side serves it.
@@ -57,12 +62,25 @@ struct SimLdapNode
 //                       once at every page boundary while the next page is on its way, and
 //                       sets the last ADSI error to ERROR_MORE_DATA, as a server that is
 //                       slower than its client does)
+//                       referrals = 1 (the server also answers references to the partitions
+//                       below the domain's root, as Active Directory does for its
+//                       configuration and DNS partitions: a subtree search from the domain's
+//                       root that does not turn referral chasing off fails with
+//                       0x8007203A, as Wine's LDAP provider fails chasing them)
 //   [user NAME]         display = ... / description = ...
 //                       cn = ... / container = ... (domain accounts: the common name and the
 //                       container below the domain, by default NAME and Users)
+//                       disabled = 1 (users: served in userAccountControl)
+//                       primary = GROUP (the primary group: Domain Users for a user, Domain
+//                       Computers for a computer account; served as primaryGroupID, the
+//                       group's RID, and, as in Active Directory, in neither the group's
+//                       member nor the account's memberOf)
 //   [group NAME]        member = NAME (repeatable; a user or a group of the domain)
-//   [computer account NAME]  a workstation's account in the domain: sAMAccountName NAME$,
-//                       a user by object class and a computer by object category
+//                       rid = N (the group's RID, served as primaryGroupToken; 513 for
+//                       Domain Users; by default 1100 and up in the order of the file)
+//   [computer account NAME]  a workstation's account in the domain: sAMAccountName NAME$
+//                       (members name it so), a user by object class and a computer by
+//                       object category
 //   [local user NAME]
 //   [local group NAME]  member = NAME (local) or member = DOMAIN\NAME (domain account);
 //                       a backslash after an unknown domain is part of the name
@@ -87,6 +105,10 @@ public:
     bool PageWait() const noexcept { return m_pageWait; }
     // The domain's directory is down: LDAP opens fail, the computer's own accounts answer.
     bool LdapDown() const noexcept { return m_ldapDown; }
+    bool Referrals() const noexcept { return m_referrals; }
+    // A domain group's RID, and the RID of an account's primary group (0 when it has none).
+    long RidOf(const SimEntry& group) const;
+    long PrimaryGroupRid(const SimEntry& account) const;
     bool HasDomain() const noexcept { return !m_dns.empty(); }
 
     const SimEntry* Find(const std::wstring& name, bool local) const;
@@ -113,6 +135,7 @@ private:
     DWORD m_maxPageSize = 1000;
     bool m_pageWait = false;
     bool m_ldapDown = false;
+    bool m_referrals = false;
     std::vector<SimEntry> m_entries;
 };
 

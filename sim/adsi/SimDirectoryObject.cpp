@@ -391,6 +391,11 @@ HRESULT SimDirectoryObject::SetSearchPreference(PADS_SEARCHPREF_INFO prefs, DWOR
             m_pageSize = pref.vValue.Integer;
             continue;
         }
+        if (pref.dwSearchPref == ADS_SEARCHPREF_CHASE_REFERRALS && pref.vValue.dwType == ADSTYPE_INTEGER)
+        {
+            m_chaseReferrals = static_cast<long>(pref.vValue.Integer);
+            continue;
+        }
         // This directory applies its own defaults for every other preference.
         pref.dwStatus = ADS_STATUS_INVALID_SEARCHPREF;
         result = S_ADS_ERRORSOCCURRED;
@@ -410,6 +415,11 @@ HRESULT SimDirectoryObject::ExecuteSearch(LPWSTR filter, LPWSTR* attributes, DWO
     SimLdapFilter parsed;
     if (!parsed.Parse(filter && *filter ? filter : L"(objectClass=*)"))
         return E_ADS_INVALID_FILTER;
+    // The references to the partitions below the domain's root come with every subtree
+    // search from there; following them fails the search as Wine's LDAP provider does.
+    if (m_dir->Referrals() && m_node.type == SimLdapNode::Domain && m_scope == ADS_SCOPE_SUBTREE &&
+        m_chaseReferrals != ADS_CHASE_REFERRALS_NEVER)
+        return kServerDown;
     auto* search = new Search;
     for (const SimLdapNode& node : m_dir->LdapNodes())
         if (InScope(node.dn, m_node.dn, m_scope) && parsed.Matches(m_dir->Attributes(node)))

@@ -80,5 +80,7 @@ private:
     DWORD m_pageSize = 0;
     // The client asked for an asynchronous search.
     bool m_async = false;
+    // How referrals are chased; ADSI's default chases those to other servers.
+    long m_chaseReferrals = ADS_CHASE_REFERRALS_EXTERNAL;
     std::vector<Search*> m_searches;
 };

@@ -1,5 +1,6 @@
 #include "sim/adsi/SimProvider.h"
 #include "sim/adsi/SimDirectoryObject.h"
+#include "sim/adsi/SimLdapBridge.h"
 #include <adserr.h>
 
 const CLSID CLSID_KelvoAdsiSimProvider = { 0x7a697e8c, 0x6ad2, 0x469a, { 0x92, 0xd5, 0xdf, 0x88, 0xa4, 0x56, 0xf0, 0x35 } };
@@ -16,7 +17,7 @@ HRESULT SimProvider::QueryInterface(REFIID iid, void** out)
     return S_OK;
 }
 
-HRESULT SimProvider::OpenDSObject(BSTR path, BSTR, BSTR, LONG, IDispatch** out)
+HRESULT SimProvider::OpenDSObject(BSTR path, BSTR user, BSTR password, LONG flags, IDispatch** out)
 {
     if (!out)
         return E_POINTER;
@@ -24,7 +25,11 @@ HRESULT SimProvider::OpenDSObject(BSTR path, BSTR, BSTR, LONG, IDispatch** out)
     ++g_simCalls;
     if (!path)
         return E_ADS_BAD_PATHNAME;
-    return SimDirectoryObject::Open(std::wstring(path, SysStringLen(path)), out);
+    const std::wstring text(path, SysStringLen(path));
+    if (text.size() > 7 && CompareStringOrdinal(text.c_str(), 7, L"LDAP://", 7, TRUE) == CSTR_EQUAL &&
+        !SimLdapBridge::Server().empty())
+        return SimLdapBridge::Open(text, user, password, flags, out);
+    return SimDirectoryObject::Open(text, out);
 }
 
 HRESULT SimProviderFactory::QueryInterface(REFIID iid, void** out)

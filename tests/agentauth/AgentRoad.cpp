@@ -106,10 +106,10 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
     m_signOnConfig = m_folder.PathOf(L"KelvoSignOnSim.ini");
     m_journal = m_folder.PathOf(L"KelvoSignOnSim.journal");
     const CStringEx directory = m_folder.PathOf(L"directory.ini");
-    if (!WriteText(directory, kDirectory))
-        return Fail(L"The directory file could not be written.");
-    const std::wstring principal =
-        options.principal.empty() ? options.user + L"@" + ComputerName() : options.principal;
+    if (options.testDomain ? !JoinTestDomain() : !WriteText(directory, kDirectory))
+        return Fail(L"The directory could not be set up: " + m_error);
+    const std::wstring principal = !options.principal.empty() ? options.principal
+                                   : options.user + L"@" + (options.testDomain ? L"hq.example.com" : ComputerName());
     std::vector<std::wstring> signOn = {L"Principal=" + principal, L"Methods=" + options.methods};
     signOn.insert(signOn.end(), options.signOn.begin(), options.signOn.end());
     ConfigureSignOn(signOn);
@@ -134,6 +134,30 @@ bool CAgentRoad::Start(const AgentRoadOptions& options)
         return Fail(L"The agent did not connect the cart.");
     if (!m_cart.WaitForExchange(L"access state", mark, kStartBoundMs))
         return Fail(L"The agent does not poll the cart.");
+    return true;
+}
+
+bool CAgentRoad::JoinTestDomain()
+{
+    // The session's test domain, named by ctest for the roads that need it.
+    wchar_t server[256] = {}, password[256] = {};
+    GetEnvironmentVariableW(L"KELVO_TEST_DC", server, ARRAYSIZE(server));
+    GetEnvironmentVariableW(L"KELVO_TEST_DC_PASSWORD", password, ARRAYSIZE(password));
+    if (server[0] == L'\0')
+        return Fail(L"KELVO_TEST_DC names no test domain (scripts/test-domain.sh).");
+    if (m_folder.CopyIn(ScenarioPath(ScenarioProgramFolder(), L"StandardDirectory.ini"), L"directory.ini") != 0 ||
+        m_folder.CopyIn(ScenarioPath(ScenarioProgramFolder(), L"standins\\netapi32.dll"), L"netapi32.dll") != 0)
+        return Fail(std::wstring(m_folder.GetErrorText()));
+    // Wine answers the computer's DNS domain from the registry: a member's is its domain's.
+    static const wchar_t kDomain[] = L"hq.example.com";
+    const LSTATUS status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\Tcpip\\Parameters",
+                                           L"Domain", REG_SZ, kDomain, sizeof(kDomain));
+    if (status != ERROR_SUCCESS)
+        return Fail(L"The computer's DNS domain could not be set (" + std::to_wstring(status) + L").");
+    m_agent.AddEnvironment(L"KELVO_JOIN_DOMAIN", L"HQ");
+    m_agent.AddEnvironment(L"KELVO_LDAP_SERVER", server);
+    m_agent.AddEnvironment(L"KELVO_LDAP_USER", L"Administrator@HQ.EXAMPLE.COM");
+    m_agent.AddEnvironment(L"KELVO_LDAP_PASSWORD", password);
     return true;
 }
 

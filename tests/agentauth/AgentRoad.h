@@ -26,6 +26,11 @@ struct AgentRoadOptions
     // Started with the switch that suppresses the first automatic sign-in, so that the road
     // begins at the drawer button.
     bool skipFirstAutoStart = true;
+    // The user is an account of the test domain (scripts/test-domain.sh), which the agent
+    // searches through the directory stand-in's bridge, on a computer that the netapi32
+    // stand-in makes a member of HQ; the computer's own accounts are the standard
+    // directory's. The principal names the user at hq.example.com unless given.
+    bool testDomain = false;
     // The cart is plugged in when the agent starts; without it the agent starts with no
     // cart (shown disconnected) and the road brings the cart back itself (Cart().Restore()).
     bool cartPresentAtStart = true;
@@ -91,6 +96,7 @@ private:
     bool Fail(const std::wstring& text);
     bool StartAgent(bool skipFirstAutoStart);
     bool WriteText(const CStringEx& path, const std::wstring& text);
+    bool JoinTestDomain();
 
     CCartSimProcess m_cart;
     CScenarioFolder m_folder;

@@ -331,3 +331,30 @@ TEST_F(AuthRoad, CitrixSessionNoticeStopsPollingUntilItsEnd)
     EXPECT_TRUE(road.WaitForJournal("Auth 8", 1, kStepMs));
 }
 }
+
+// The agent decides against the test domain: a user of a group nested in the listed one is
+// granted, a user of another group refused; with Domain Users listed, a user whose only
+// link to it is her primary group is granted.
+TEST_F(AuthRoad, DomainUsersAreDecidedByTheDomainController_TestDomain)
+{
+    AgentRoadOptions options;
+    options.testDomain = true;
+    options.user = L"nina";
+    options.groups = L"Cart Nurses";
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(CartSees(Granted(L"nina", 2))) << Transcript();
+
+    road.ConfigureSignOn({L"Principal=oscar@hq.example.com", L"Methods=1"});
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(CartSees(L"user oscar is not authorized")) << Transcript();
+    ASSERT_TRUE(road.Boxes().WaitForBox(kStepMs));
+    EXPECT_TRUE(road.Boxes().Press(IDOK));
+
+    options.groups = L"Domain Users";
+    ASSERT_TRUE(road.WriteConfig(options)) << ScenarioUtf8(road.GetErrorText().c_str());
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_RELOAD_SETTINGS));
+    road.ConfigureSignOn({L"Principal=paula@hq.example.com", L"Methods=1"});
+    ASSERT_TRUE(road.Press());
+    EXPECT_TRUE(CartSees(Granted(L"paula", 2))) << Transcript();
+}

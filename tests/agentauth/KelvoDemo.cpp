@@ -5,6 +5,7 @@
 // benchmark's figures. Exits 0 only when every road ended as it should.
 //
 //   KelvoDemo.exe                 the roads and the quick figures
+//   KelvoDemo.exe --real-directory  the grant road decided by the test domain (KELVO_TEST_DC)
 //   KelvoDemo.exe --idle-cpu [s]  the agent's CPU while idle and polling (default 300 s)
 //   KelvoDemo.exe --soak [N]      N press-to-grant cycles: does anything of the agent grow (default 1000)
 //   KelvoDemo.exe --memory        where the agent's committed private memory goes
@@ -253,6 +254,68 @@ bool RebindRoad()
     return Step(road.Stop(), "the agent stops") && ok;
 }
 
+// The grant road with the agent deciding against the test domain (scripts/test-domain.sh):
+// a user of a nested group granted, a user of another group refused, and a user whose only
+// link to Domain Users is her primary group granted once the configuration names that group.
+bool DomainRoad()
+{
+    const std::wstring computer = CAgentRoad::ComputerName();
+    Say("");
+    Say("The road of one drawer opening, decided by a real directory");
+    Say("   A Samba domain controller serves the domain HQ (hq.example.com) on the loopback address;");
+    Say("   the netapi32 stand-in makes this computer a member of HQ, and the directory stand-in hands");
+    Say("   every LDAP path to Wine's own LDAP provider on that server, with the test account. The");
+    Say("   configuration names \"Cart Nurses\"; in the domain, Night Nurses (with nina) is a member of it.");
+    CAgentRoad road;
+    AgentRoadOptions options;
+    options.testDomain = true;
+    options.user = L"nina";
+    options.groups = L"Cart Nurses";
+    if (!Step(road.Start(options), "the agent connects the simulated cart"))
+    {
+        Say("      %s", U8(road.GetErrorText()).c_str());
+        return false;
+    }
+    size_t cart = road.Cart().Mark();
+    size_t mark = cart;
+    Say("   a. nina@hq.example.com signs in; the agent finds the domain's search root, looks Cart Nurses");
+    Say("      up, does not find nina among its members and walks into Night Nurses, where she is:");
+    bool ok = Step(road.Press(), "the drawer button is pressed");
+    const std::wstring granted = L"drawer access granted to nina on " + computer;
+    ok = ok && Step(road.Cart().WaitForExchange(granted.c_str(), mark, kStepMs), "the cart grants drawer access to nina");
+    ShowCart(road, cart);
+    road.Log().WaitForText(CAgentRoad::Text(IDS_AUTH_ACCESS_GRANTED).c_str(), kStepMs);
+    ShowLog(road, {CAgentRoad::Text(IDS_AUTH_PRINCIPAL, L"").c_str(),
+                   CAgentRoad::Text(IDS_AUTH_USER_AUTHORIZED, L"nina", L"hq.example.com"),
+                   CAgentRoad::Text(IDS_AUTH_ACCESS_GRANTED)});
+
+    Say("   b. oscar@hq.example.com, who is only in Pharmacy, signs in and is refused:");
+    road.ConfigureSignOn({L"Principal=oscar@hq.example.com", L"Methods=1"});
+    mark = road.Cart().Mark();
+    ok = Step(road.Press(), "the drawer button is pressed") && ok;
+    ok = Step(road.Cart().WaitForExchange(L"user oscar is not authorized", mark, kStepMs),
+              "the cart is told oscar is not authorized") && ok;
+    ShowCart(road, cart);
+    if (Step(road.Boxes().WaitForBox(kStepMs) != nullptr, "the user is told"))
+    {
+        Say("      box:     \"%s\" (answered OK)", U8(road.Boxes().GetText().GetString()).c_str());
+        ok = Step(road.Boxes().Press(IDOK), "the box closes") && ok;
+    }
+
+    Say("   c. The configuration now names Domain Users. paula is in no group's member list: Domain Users");
+    Say("      is her primary group, which the directory keeps in her primaryGroupID alone:");
+    options.groups = L"Domain Users";
+    ok = Step(road.WriteConfig(options), "the configuration is written") && ok;
+    ok = Step(road.Agent().Post(WM_USER + 13), "the agent is told to reload it") && ok;
+    road.ConfigureSignOn({L"Principal=paula@hq.example.com", L"Methods=1"});
+    mark = road.Cart().Mark();
+    ok = Step(road.Press(), "the drawer button is pressed") && ok;
+    ok = Step(road.Cart().WaitForExchange((L"drawer access granted to paula on " + computer).c_str(), mark, kStepMs),
+              "the cart grants drawer access to paula") && ok;
+    ShowCart(road, cart);
+    return Step(road.Stop(), "the agent stops") && ok;
+}
+
 double Median(std::vector<double> samples)
 {
     std::sort(samples.begin(), samples.end());
@@ -349,6 +412,15 @@ int wmain(int argc, wchar_t** argv)
         const bool seeded = argc >= 3 + counted + 1 && std::wstring(argv[2 + counted]) == L"--seed";
         return RandomCommand(counted ? wcstoul(argv[2], nullptr, 10) : 1000, seeded,
                              seeded ? wcstoull(argv[3 + counted], nullptr, 0) : 0, say);
+    }
+    if (command == L"--real-directory")
+    {
+        Say("Kelvo agent demo: KelvoAgent.exe under Wine against the simulated cart, the sign-on stand-in");
+        Say("and the test domain's domain controller.");
+        const bool domain = DomainRoad();
+        Say("");
+        Say("Road against the real directory: %s.", domain ? "ok" : "FAILED");
+        return g_failures == 0 && domain ? 0 : 1;
     }
     if (argc >= 2 && std::wstring(argv[1]) == L"--idle-cpu")
     {

@@ -345,3 +345,51 @@ TEST_F(ConfigSecTest, RowsThatCannotBePostedAreDeleted)
     EXPECT_FALSE(CADSelectAdvanceDlg::PostRow(work, std::make_unique<CADObject>()));
     EXPECT_EQ(before, CADObject::Alive());
 }
+
+// The picker against the test domain: name searches (the people filter leaves out the
+// computer that bears alice's name; a display name and a name with parentheses find their
+// accounts; a star finds nothing), and the advanced search pages through 1,100 people.
+TEST_F(ConfigSecTest, PickerSearchesTheDomainController_TestDomain)
+{
+    UseDirectory(StandardDirectory());
+    UseTestDomain();
+    const CADLocation domain{ L"HQ", false };
+    auto found = [&](int mode, const wchar_t* name) {
+        Texts names;
+        EXPECT_EQ(S_OK, CADAccountSearch::Search(domain, mode, name, nullptr, [&](std::unique_ptr<CADObject> row) {
+            names.emplace_back(row->GetListText().GetString());
+            return true;
+        }));
+        return names;
+    };
+    EXPECT_EQ(Texts{ L"HQ\\alice" }, found(CADAccountSearch::MatchExact, L"alice"));
+    EXPECT_EQ(Texts{ L"HQ\\paula" }, found(CADAccountSearch::MatchExact, L"Paula Primary"));
+    EXPECT_EQ(Texts{ L"HQ\\Ops (HQ)" }, found(CADAccountSearch::MatchExact, L"Ops (HQ)"));
+    EXPECT_EQ(Texts{ L"HQ\\zo\u00EB" }, found(CADAccountSearch::MatchExact, L"Zo\u00EB \u00C6r\u00F8sk\u00F8bing"));
+    EXPECT_EQ(Texts{}, found(CADAccountSearch::MatchExact, L"*"));
+    EXPECT_EQ(12u, found(CADAccountSearch::MatchStartsWith, L"Chain").size());
+
+    CSmartList<CADObject*> chosen;
+    LRESULT rows = 0;
+    const std::wstring verdict = DialogDriver::Run(
+        [&](DialogDriver& ui) -> std::wstring {
+            HWND advanced = ui.WaitForDialog(kAdvancedCaption);
+            if (!advanced)
+                return L"no advanced dialog";
+            const std::wstring started = StartSearch(advanced, CADAccountSearch::MatchStartsWith, L"person");
+            if (!started.empty())
+                return started;
+            auto finished = [&] { return DialogDriver::IsEnabled(advanced, IDC_CONFIGSEC_FIND_NOW); };
+            if (!DialogDriver::WaitUntil(finished, 60000))
+                return L"the search did not finish";
+            rows = DialogDriver::Send(GetDlgItem(advanced, IDC_CONFIGSEC_NAMES), LVM_GETITEMCOUNT, 0, 0);
+            DialogDriver::Click(advanced, IDCANCEL);
+            return DialogDriver::WaitGone(advanced) ? L"" : L"Cancel did not close";
+        },
+        [&] {
+            CADSelectAdvanceDlg dialog(nullptr, domain, chosen);
+            dialog.DoModal();
+        });
+    EXPECT_EQ(L"", verdict);
+    EXPECT_EQ(1100, rows);
+}

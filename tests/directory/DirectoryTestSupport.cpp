@@ -2,72 +2,26 @@
 #include "common/CResourceLoader.h"
 #include <objbase.h>
 
-const wchar_t kStandardDirectory[] = LR"(# Directory of the membership tests.
-[domain]
-dns = hq.example.com
-netbios = HQ
-
-[computer]
-name = .
-
-[user alice]
-display = Alice Adams
-description = Ward nurse
-[user bob]
-[user carol]
-[user dave]
-[user eve]
-[user frank]
-[user *]
-[user back\slash]
-[user Ward Desk]
-
-[group Staff]
-description = Nursing staff
-member = alice
-[group Operators]
-member = bob
-[group Outer]
-member = Middle
-[group Middle]
-member = Inner
-[group Inner]
-member = carol
-[group CycleA]
-member = CycleB
-[group CycleB]
-member = CycleA
-member = frank
-[group Domain Admins]
-member = dave
-[group Star Group]
-member = *
-[group Ops (HQ)]
-member = eve
-[group Backslashers]
-member = back\slash
-
-[local user kiosk]
-[local user helper]
-[local user alice]
-[local group Administrators]
-member = kiosk
-member = HQ\Domain Admins
-member = Helpers
-[local group Helpers]
-member = HelperTeam
-[local group HelperTeam]
-member = helper
-[local group Cart Users]
-member = kiosk
-member = HQ\alice
-[local group Ward Desk]
-member = HQ\alice
-[local group LoopA]
-member = LoopB
-[local group LoopB]
-member = LoopA
-)";
+std::wstring StandardDirectory()
+{
+    // Made from the seed beside the test program at build time, as the test domain is.
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring file(path, n);
+    file = file.substr(0, file.rfind(L'\\') + 1) + L"StandardDirectory.ini";
+    std::string bytes;
+    if (FILE* f = _wfopen(file.c_str(), L"rb"))
+    {
+        char buffer[4096];
+        for (size_t got; (got = fread(buffer, 1, sizeof(buffer), f)) > 0;)
+            bytes.append(buffer, got);
+        fclose(f);
+    }
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                                        &text[0], static_cast<int>(text.size()))));
+    return text;
+}
 
 namespace
 {
@@ -113,7 +67,9 @@ void DirectoryTest::SetUp()
     m_folder = std::wstring(temp) + L"kelvo-directory-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                std::to_wstring(GetTickCount64());
     ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
-    UseDirectory(kStandardDirectory);
+    const std::wstring standard = StandardDirectory();
+    ASSERT_FALSE(standard.empty()) << "StandardDirectory.ini is missing beside the test program";
+    UseDirectory(standard);
 
     CADQuery::SetDomainJoinHook(&JoinedToHq);
     m_computer = CADQuery::GetComputerName().GetString();
@@ -123,6 +79,7 @@ void DirectoryTest::SetUp()
 void DirectoryTest::TearDown()
 {
     CADQuery::SetDomainJoinHook(nullptr);
+    SetEnvironmentVariableW(L"KELVO_LDAP_SERVER", nullptr);
     if (!m_folder.empty())
     {
         for (const std::wstring& file : m_files)
@@ -150,6 +107,18 @@ void DirectoryTest::UseDirectory(const std::wstring& text)
     CloseHandle(file);
     m_files.push_back(path);
     SetEnvironmentVariableW(L"KELVO_ADSI_DATA", path.c_str());
+}
+
+void DirectoryTest::UseTestDomain()
+{
+    // The session's domain controller, named by ctest for the tests that need it.
+    wchar_t server[256] = {}, password[256] = {};
+    GetEnvironmentVariableW(L"KELVO_TEST_DC", server, ARRAYSIZE(server));
+    GetEnvironmentVariableW(L"KELVO_TEST_DC_PASSWORD", password, ARRAYSIZE(password));
+    ASSERT_NE(L'\0', server[0]) << "KELVO_TEST_DC names no test domain (scripts/test-domain.sh)";
+    SetEnvironmentVariableW(L"KELVO_LDAP_SERVER", server);
+    SetEnvironmentVariableW(L"KELVO_LDAP_USER", L"Administrator@HQ.EXAMPLE.COM");
+    SetEnvironmentVariableW(L"KELVO_LDAP_PASSWORD", password);
 }
 
 void DirectoryTest::UseWorkgroup()

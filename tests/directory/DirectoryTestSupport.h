@@ -4,15 +4,17 @@
 #include <string>
 #include <vector>
 
-// The directory most cases use (domain HQ / hq.example.com, this computer's local groups):
-//   Staff: alice              Operators: bob          Outer > Middle > Inner: carol
-//   CycleA <-> CycleB (CycleB also holds frank)       Domain Admins: dave
-//   Star Group: the user literally named "*"          Ops (HQ): eve
-//   Backslashers: the user named back\slash
-//   local Administrators: kiosk, HQ\Domain Admins, Helpers > HelperTeam: helper
-//   local Cart Users: kiosk, HQ\alice                 local LoopA <-> LoopB
-//   local Ward Desk: HQ\alice, named like the domain user Ward Desk
-extern const wchar_t kStandardDirectory[];
+// The directory most cases use (domain HQ / hq.example.com, this computer's local groups),
+// the stand-in's data file made from sim/adsi/StandardDirectory.seed, whose test
+// domain (scripts/test-domain.sh) holds the same domain accounts.
+std::wstring StandardDirectory();
+
+// Where a case's domain accounts live: the stand-in's data file, or the test domain.
+enum class Where
+{
+    StandIn,
+    TestDomain
+};
 
 // Per-case world: COM, the resource library, the registered stand-in provider, a data
 // file in a temporary folder of its own, and (unless turned off) a computer joined to
@@ -25,6 +27,14 @@ protected:
 
     // Writes the data file the stand-in serves from now on.
     void UseDirectory(const std::wstring& text);
+    // LDAP paths go to the test domain from now on; the computer's own accounts still come
+    // from the stand-in's data file.
+    void UseTestDomain();
+    void Use(Where where)
+    {
+        if (where == Where::TestDomain)
+            UseTestDomain();
+    }
     // Answers the join question as a workgroup computer would (the next CADQuery sees it).
     static void UseWorkgroup();
     // Answers only the DNS domain name, so the NetBIOS name comes from the platform.

@@ -10,6 +10,9 @@ struct ListCase
     const wchar_t* domain; // "COMPUTER" stands for this computer's name
     const wchar_t* groups;
     bool member;
+    // The answer needs the domain's directory (rows decided by the list's form or by the
+    // computer's own groups alone run against the stand-in only).
+    bool asksDomain = true;
 };
 
 std::wstring Resolve(const wchar_t* text, const std::wstring& computer)
@@ -26,14 +29,21 @@ void PrintTo(const ListCase& c, std::ostream* out)
     *out << std::string(c.name, c.name + wcslen(c.name));
 }
 
-class GroupListForms : public DirectoryTest, public ::testing::WithParamInterface<ListCase>
+const char* WhereName(Where where)
+{
+    return where == Where::StandIn ? "StandIn" : "TestDomain";
+}
+
+// Each row runs against the stand-in and against the test domain.
+class GroupListForms : public DirectoryTest, public ::testing::WithParamInterface<std::tuple<ListCase, Where>>
 {
 };
 }
 
 TEST_P(GroupListForms, DecidesMembershipFromTheListAsWritten)
 {
-    const ListCase& c = GetParam();
+    const ListCase& c = std::get<0>(GetParam());
+    Use(std::get<1>(GetParam()));
     CADQuery query;
     EXPECT_EQ(c.member ? TRUE : FALSE,
               query.IsGroupMember(m_root.c_str(), c.user, Resolve(c.domain, m_computer).c_str(),
@@ -42,9 +52,7 @@ TEST_P(GroupListForms, DecidesMembershipFromTheListAsWritten)
         << std::string(c.groups, c.groups + wcslen(c.groups));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Directory, GroupListForms,
-    ::testing::Values(
+const ListCase kListCases[] = {
         // Separator and domain forms.
         ListCase{ L"BareGroupTakesTheUsersDomain", L"alice", L"HQ", L"Staff", true },
         ListCase{ L"SecondEntryAfterSeparator", L"alice", L"HQ", L"Operators;Staff", true },
@@ -52,10 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{ L"DnsDomainPrefix", L"alice", L"hq.example.com", L"hq.example.com\\Staff", true },
         ListCase{ L"DomainPrefixIsCaseInsensitive", L"alice", L"hq", L"hQ\\staff", true },
         ListCase{ L"NoListedGroupHoldsTheUser", L"alice", L"HQ", L"Operators;Outer", false },
-        ListCase{ L"OtherDomainPrefixNeverMatches", L"alice", L"HQ", L"OTHER\\Staff", false },
-        ListCase{ L"UserNamedDirectly", L"alice", L"HQ", L"Operators;HQ\\alice", true },
-        ListCase{ L"UserNamedBare", L"alice", L"HQ", L"alice", true },
-        ListCase{ L"UserOfAnotherDomainNamedDirectly", L"alice", L"HQ", L"OTHER\\alice", false },
+        ListCase{ L"OtherDomainPrefixNeverMatches", L"alice", L"HQ", L"OTHER\\Staff", false, false },
+        ListCase{ L"UserNamedDirectly", L"alice", L"HQ", L"Operators;HQ\\alice", true, false },
+        ListCase{ L"UserNamedBare", L"alice", L"HQ", L"alice", true, false },
+        ListCase{ L"UserOfAnotherDomainNamedDirectly", L"alice", L"HQ", L"OTHER\\alice", false, false },
         // Nesting two and more levels deep.
         ListCase{ L"NestedOneLevel", L"carol", L"HQ", L"Middle", true },
         ListCase{ L"NestedTwoLevels", L"carol", L"HQ", L"Outer", true },
@@ -63,9 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Circular nesting ends, with or without the user inside.
         ListCase{ L"CycleWithoutTheUserEnds", L"alice", L"HQ", L"CycleA", false },
         ListCase{ L"CycleWithTheUserInside", L"frank", L"HQ", L"CycleA", true },
-        ListCase{ L"LocalCycleEnds", L"kiosk", L"COMPUTER", L"LoopA", false },
+        ListCase{ L"LocalCycleEnds", L"kiosk", L"COMPUTER", L"LoopA", false, false },
         // Domain accounts in local groups of this computer.
-        ListCase{ L"DomainUserInLocalGroupByComputerPrefix", L"alice", L"HQ", L"COMPUTER\\Cart Users", true },
+        ListCase{ L"DomainUserInLocalGroupByComputerPrefix", L"alice", L"HQ", L"COMPUTER\\Cart Users", true, false },
         ListCase{ L"BareNameFallsBackToLocalGroup", L"alice", L"HQ", L"Cart Users", true },
         // Only a bare name that is no directory object at all is a local group.
         ListCase{ L"DomainPrefixedNameTheDirectoryLacksIsNeverALocalGroup", L"alice", L"HQ", L"HQ\\Cart Users", false },
@@ -73,23 +81,58 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{ L"DomainUserNotInLocalGroup", L"bob", L"HQ", L"Cart Users", false },
         ListCase{ L"DomainUserThroughDomainGroupInLocalGroup", L"dave", L"HQ", L"COMPUTER\\Administrators", true },
         // A local account is checked against local groups only.
-        ListCase{ L"LocalUserInLocalGroup", L"kiosk", L"COMPUTER", L"Cart Users", true },
-        ListCase{ L"LocalUserInNestedLocalGroups", L"helper", L"COMPUTER", L"Administrators", true },
-        ListCase{ L"LocalUserWithDomainUsersNameSkipsDomainGroup", L"alice", L"COMPUTER", L"HQ\\Staff", false },
-        ListCase{ L"LocalUserBareNameIsALocalGroup", L"alice", L"COMPUTER", L"Staff", false },
-        ListCase{ L"LocalUserNotInLocalGroup", L"helper", L"COMPUTER", L"Cart Users", false },
+        ListCase{ L"LocalUserInLocalGroup", L"kiosk", L"COMPUTER", L"Cart Users", true, false },
+        ListCase{ L"LocalUserInNestedLocalGroups", L"helper", L"COMPUTER", L"Administrators", true, false },
+        ListCase{ L"LocalUserWithDomainUsersNameSkipsDomainGroup", L"alice", L"COMPUTER", L"HQ\\Staff", false, false },
+        ListCase{ L"LocalUserBareNameIsALocalGroup", L"alice", L"COMPUTER", L"Staff", false, false },
+        ListCase{ L"LocalUserNotInLocalGroup", L"helper", L"COMPUTER", L"Cart Users", false, false },
         // Unknown domains are refused.
-        ListCase{ L"UnknownUserDomain", L"alice", L"OTHER", L"Staff", false },
+        ListCase{ L"UnknownUserDomain", L"alice", L"OTHER", L"Staff", false, false },
         // Bad entries are skipped and lose nothing of the rest of the list.
         ListCase{ L"EmptyEntriesAndTrailingSeparator", L"alice", L"HQ", L";;Operators; ;Staff;", true },
         ListCase{ L"WhitespaceAroundEntries", L"alice", L"HQ", L"  HQ \\ Staff  ", true },
         ListCase{ L"BackslashWithNothingAfterIt", L"alice", L"HQ", L"HQ\\;Staff", true },
-        ListCase{ L"BackslashWithNothingBeforeIt", L"alice", L"HQ", L"\\Staff", false },
-        ListCase{ L"OnlySeparatorsAndBlanks", L"alice", L"HQ", L" ; ;", false },
-        ListCase{ L"UnknownGroupName", L"alice", L"HQ", L"HQ\\Nobody", false }),
-    [](const ::testing::TestParamInfo<ListCase>& info) {
-        return std::string(info.param.name, info.param.name + wcslen(info.param.name));
-    });
+        ListCase{ L"BackslashWithNothingBeforeIt", L"alice", L"HQ", L"\\Staff", false, false },
+        ListCase{ L"OnlySeparatorsAndBlanks", L"alice", L"HQ", L" ; ;", false, false },
+        ListCase{ L"UnknownGroupName", L"alice", L"HQ", L"HQ\\Nobody", false },
+        // Every domain user's primary group, which the directory lists in neither the
+        // group's members nor the user's memberOf, directly and through nesting.
+        ListCase{ L"PrimaryGroupCounts", L"paula", L"HQ", L"Domain Users", true },
+        ListCase{ L"PrimaryGroupOfAUserWithOtherGroups", L"alice", L"HQ", L"HQ\\Domain Users", true },
+        ListCase{ L"PrimaryGroupNestedInAListedGroup", L"paula", L"HQ", L"Everyone Carts", true },
+        ListCase{ L"PrimaryGroupIsNoOtherGroup", L"paula", L"HQ", L"Staff;Domain Admins", false },
+        // What a real directory holds: a computer account bearing a user's name, names with
+        // spaces and non-ASCII letters, a disabled account (its groups still answer: the
+        // sign-on product decides who may sign in), a group twelve levels down.
+        ListCase{ L"ComputerBearingTheUsersNameIsNotTheUser", L"alice", L"HQ", L"Workstations", false },
+        ListCase{ L"NonAsciiNames", L"zo\u00EB", L"HQ", L"\u00C9quipe Soins", true },
+        ListCase{ L"SpacesInNestedGroupNames", L"nina", L"HQ", L"Cart Nurses", true },
+        ListCase{ L"DisabledAccountAnsweredByItsGroups", L"dora", L"HQ", L"Staff", true },
+        ListCase{ L"TwelveLevelsDeep", L"deep", L"HQ", L"Chain0", true },
+        ListCase{ L"TwelveLevelsDeepHoldNoOneElse", L"carol", L"HQ", L"Chain0", false },
+};
+
+std::vector<ListCase> DomainRows()
+{
+    std::vector<ListCase> rows;
+    for (const ListCase& c : kListCases)
+        if (c.asksDomain)
+            rows.push_back(c);
+    return rows;
+}
+
+std::string ListCaseName(const ::testing::TestParamInfo<std::tuple<ListCase, Where>>& info)
+{
+    const wchar_t* name = std::get<0>(info.param).name;
+    return std::string(name, name + wcslen(name)) + "_" + WhereName(std::get<1>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(Directory, GroupListForms,
+                         ::testing::Combine(::testing::ValuesIn(kListCases), ::testing::Values(Where::StandIn)),
+                         ListCaseName);
+INSTANTIATE_TEST_SUITE_P(Domain, GroupListForms,
+                         ::testing::Combine(::testing::ValuesIn(DomainRows()), ::testing::Values(Where::TestDomain)),
+                         ListCaseName);
 
 namespace
 {
@@ -99,6 +142,8 @@ struct FilterCase
     const wchar_t* user;
     const wchar_t* groups;
     bool member;
+    // The answer of the test domain, where an account name with * or \ cannot exist.
+    bool domainMember;
 };
 
 void PrintTo(const FilterCase& c, std::ostream* out)
@@ -106,7 +151,7 @@ void PrintTo(const FilterCase& c, std::ostream* out)
     *out << c.name;
 }
 
-class FilterEscaping : public DirectoryTest, public ::testing::WithParamInterface<FilterCase>
+class FilterEscaping : public DirectoryTest, public ::testing::WithParamInterface<std::tuple<FilterCase, Where>>
 {
 };
 }
@@ -115,23 +160,29 @@ class FilterEscaping : public DirectoryTest, public ::testing::WithParamInterfac
 // closes the filter early must not match every member of a group.
 TEST_P(FilterEscaping, NamesAreMatchedLiterally)
 {
-    const FilterCase& c = GetParam();
+    const FilterCase& c = std::get<0>(GetParam());
+    Use(std::get<1>(GetParam()));
+    const bool member = std::get<1>(GetParam()) == Where::StandIn ? c.member : c.domainMember;
     CADQuery query;
-    EXPECT_EQ(c.member ? TRUE : FALSE, query.IsGroupMember(m_root.c_str(), c.user, L"HQ", c.groups));
+    EXPECT_EQ(member ? TRUE : FALSE, query.IsGroupMember(m_root.c_str(), c.user, L"HQ", c.groups));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Directory, FilterEscaping,
-    ::testing::Values(FilterCase{ "StarUserIsNotEveryMember", L"*", L"Staff", false },
-                      FilterCase{ "PrefixStarIsNotAWildcard", L"al*", L"Staff", false },
-                      FilterCase{ "InjectedClauseDoesNotWidenTheFilter", L"*)(objectClass=user", L"Staff", false },
-                      FilterCase{ "InjectedPrefixClauseIsLiteral", L"al*)(cn=*", L"HQ\\Staff", false },
-                      FilterCase{ "StarUserIsMemberOfItsOwnGroup", L"*", L"Star Group", true },
-                      FilterCase{ "ParenthesesInGroupName", L"eve", L"HQ\\Ops (HQ)", true },
-                      FilterCase{ "ParenthesesGroupHoldsOnlyItsMembers", L"alice", L"HQ\\Ops (HQ)", false },
-                      FilterCase{ "BackslashInUserName", L"back\\slash", L"Backslashers", true },
-                      FilterCase{ "StarGroupNameIsNotAWildcard", L"alice", L"HQ\\*", false }),
-    [](const ::testing::TestParamInfo<FilterCase>& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::Values(FilterCase{ "StarUserIsNotEveryMember", L"*", L"Staff", false, false },
+                          FilterCase{ "PrefixStarIsNotAWildcard", L"al*", L"Staff", false, false },
+                          FilterCase{ "InjectedClauseDoesNotWidenTheFilter", L"*)(objectClass=user", L"Staff", false, false },
+                          FilterCase{ "InjectedPrefixClauseIsLiteral", L"al*)(cn=*", L"HQ\\Staff", false, false },
+                          FilterCase{ "StarUserIsMemberOfItsOwnGroup", L"*", L"Star Group", true, false },
+                          FilterCase{ "ParenthesesInGroupName", L"eve", L"HQ\\Ops (HQ)", true, true },
+                          FilterCase{ "ParenthesesGroupHoldsOnlyItsMembers", L"alice", L"HQ\\Ops (HQ)", false, false },
+                          FilterCase{ "BackslashInUserName", L"back\\slash", L"Backslashers", true, false },
+                          FilterCase{ "StarGroupNameIsNotAWildcard", L"alice", L"HQ\\*", false, false }),
+        ::testing::Values(Where::StandIn, Where::TestDomain)),
+    [](const ::testing::TestParamInfo<std::tuple<FilterCase, Where>>& info) {
+        return std::string(std::get<0>(info.param).name) + "_" + WhereName(std::get<1>(info.param));
+    });
 
 TEST(DirectoryFilterValue, SpecialCharactersAreEscapedAsHexPairs)
 {
@@ -202,7 +253,7 @@ TEST_F(DirectoryTest, LocalGroupsNeedNoSearchRoot)
 // the domain: a local group that bears the configured name must not open the cart then.
 TEST_F(DirectoryTest, UnreachableDirectoryNeverLetsABareNameFallBackToALocalGroup)
 {
-    UseDirectory(std::wstring(kStandardDirectory) + L"\n[directory]\nldap_down = 1\n");
+    UseDirectory(StandardDirectory() + L"\n[directory]\nldap_down = 1\n");
     TraceCollector traces;
     CADQuery query(traces.Window());
     EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", L"Cart Users"));

@@ -21,7 +21,7 @@ TEST_F(DirectoryTest, MalformedDataFileLeavesTheDirectoryUnreachable)
         EXPECT_FALSE(query.GetSearchRoot(root)) << std::string(text, text + wcslen(text));
         EXPECT_FALSE(query.IsGroupMember(m_root.c_str(), L"alice", L"HQ", L"Staff"));
     }
-    UseDirectory(kStandardDirectory);
+    UseDirectory(StandardDirectory());
     CADQuery query;
     CStringEx root;
     EXPECT_TRUE(query.GetSearchRoot(root));
