@@ -433,7 +433,25 @@ void CKelvoAgentConfigDlg::UpdateFileStatus()
             texts.FormatString(status, IDS_EDITOR_STATUS_FILE, app->GetName().GetString(), m_targetPath.GetString());
     }
     ::SetWindowTextW(m_status, status);
+    UpdateTitle();
     UpdateNotice();
+}
+
+void CKelvoAgentConfigDlg::UpdateTitle()
+{
+    // The title names the application and the file shown, and says when that is not the
+    // application whose file was looked for first.
+    const CAppConfigSetting* app = CurrentApplication();
+    const CStringEx& caption = State().GetCaption();
+    CStringEx title(caption);
+    if (app && !m_fallbackFrom.IsEmpty())
+        CResourceLoader::Instance().FormatString(title, IDS_EDITOR_TITLE_FALLBACK, caption.GetString(),
+                                                 app->GetName().GetString(), m_fallbackFrom.GetString(),
+                                                 m_targetPath.GetString());
+    else if (app)
+        CResourceLoader::Instance().FormatString(title, IDS_EDITOR_TITLE_FILE, caption.GetString(),
+                                                 app->GetName().GetString(), m_targetPath.GetString());
+    SetWindowText(title);
 }
 
 void CKelvoAgentConfigDlg::UpdateNotice()

@@ -68,6 +68,8 @@ private:
     void UpdateDescription(int item);
     // The status line: the application and file shown, or why none; and the notice.
     void UpdateFileStatus();
+    // The window's title: the caption, the application and the file shown.
+    void UpdateTitle();
     // The notice: what a save does with the shown file, and why.
     void UpdateNotice();
     LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);

@@ -65,6 +65,11 @@
 #define IDS_EDITOR_SAVE_SERVICE_FAILED      7412 // the service failed otherwise
 #define IDS_EDITOR_SAVE_OTHER               7413 // any other failure
 
+// The window's title: %s %s %s the caption, the application, the file; with a fall-back
+// %s %s %s %s the caption, the application shown, the one whose file could not be read, the file.
+#define IDS_EDITOR_TITLE_FILE               7419
+#define IDS_EDITOR_TITLE_FALLBACK           7422
+
 // Open and save dialogs: the default extension and the filter ("|" separates its parts).
 #define IDS_EDITOR_FILE_EXTENSION           447
 #define IDS_EDITOR_FILE_FILTER              448

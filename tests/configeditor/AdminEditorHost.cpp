@@ -11,16 +11,15 @@
 //     permissions leave this account out (Wine keeps no permissions).
 // The directory stand-in then decides, from its data, whether the account administers the
 // computer, in this process and in the configuration service alike. The picker library
-// carries its own copy of the directory code, beyond the seam: its imports of the domain
-// join answers are pointed at the same answers, so its searches go to the domain too.
+// carries its own copy of the directory code, beyond the seam: the domain-join stand-in
+// answers its join questions the same way, so its searches go to the domain too.
 #include "common/CADQuery.h"
 #include "common/CConfigurationEx.h"
 #include "configeditor/CKelvoAgentConfigApp.h"
 #include "configeditor/CKelvoAgentConfigAppState.h"
-#include <lm.h>
+#include "sim/domainjoin/SimDomainJoin.h"
 #include <shellapi.h>
 #include <string>
-#include <vector>
 
 namespace
 {
@@ -51,60 +50,6 @@ BOOL DomainAccountName(CStringEx& samName)
     return TRUE;
 }
 
-NET_API_STATUS WINAPI JoinInformation(LPCWSTR, LPWSTR* name, PNETSETUP_JOIN_STATUS status)
-{
-    const std::wstring domain = ComputerName();
-    NetApiBufferAllocate(static_cast<DWORD>((domain.size() + 1) * sizeof(wchar_t)), reinterpret_cast<void**>(name));
-    wcscpy(*name, domain.c_str());
-    *status = NetSetupDomainName;
-    return NERR_Success;
-}
-
-BOOL WINAPI ComputerNameEx(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size)
-{
-    if (format != ComputerNameDnsDomain)
-        return GetComputerNameExW(format, buffer, size);
-    const std::wstring domain = ComputerName();
-    const DWORD needed = static_cast<DWORD>(domain.size() + 1);
-    if (!buffer || *size < needed)
-    {
-        *size = needed;
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
-    wcscpy(buffer, domain.c_str());
-    *size = needed - 1;
-    return TRUE;
-}
-
-// Points the module's imports of the named functions at the replacements.
-void RedirectImports(HMODULE module, const std::vector<std::pair<const char*, void*>>& replacements)
-{
-    auto* base = reinterpret_cast<BYTE*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); library->Name; ++library)
-    {
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots)
-        {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            const char* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name;
-            for (const auto& [wanted, replacement] : replacements)
-            {
-                DWORD old = 0;
-                if (strcmp(name, wanted) == 0 && VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old))
-                {
-                    slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-                    VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-                }
-            }
-        }
-    }
-}
-
 BOOL WINAPI ReplaceUnlessRefused(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, LPVOID exclude,
                                  LPVOID reserved)
 {
@@ -127,9 +72,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     LocalFree(arguments);
 
     CADQuery::SetDomainJoinHook(&JoinedToOwnDomain);
-    RedirectImports(GetModuleHandleW(L"KelvoAgentConfigSec.dll"),
-                    { { "NetGetJoinInformation", reinterpret_cast<void*>(&JoinInformation) },
-                      { "GetComputerNameExW", reinterpret_cast<void*>(&ComputerNameEx) } });
+    SimJoinModuleToDomain(GetModuleHandleW(L"KelvoAgentConfigSec.dll"), ComputerName().c_str());
     CKelvoAgentConfigAppState::SetAccountNameHook(&DomainAccountName);
     CConfigurationEx::SetReplaceFile(&ReplaceUnlessRefused);
 

@@ -269,6 +269,15 @@ TEST_P(AdminKeyboardRoad, AnAdministratorEditsAndSavesWithTheKeyboardAlone)
     auto dialog = [&](const wchar_t* title) {
         return FindDialog(m_editor.Id(), [&](const std::wstring& shown) { return shown == title; });
     };
+    // Types into the window, presses the key and answers the dialog that comes, photographed.
+    auto step = [&](HWND window, const wchar_t* typed, WORD key, const wchar_t* title, const wchar_t* shot) {
+        Type(window, typed);
+        Press(window, key);
+        const HWND next = *title ? dialog(title) : nullptr;
+        if (next)
+            Shot(next, shot);
+        return next;
+    };
     // The program runs with the common controls of version 6 (its manifest), laid out at the
     // DPI set: the list's 406 dialog units take 1.4 pixels each and more at 96 DPI, and grow
     // with the DPI.
@@ -349,16 +358,10 @@ TEST_P(AdminKeyboardRoad, AnAdministratorEditsAndSavesWithTheKeyboardAlone)
     ASSERT_NE(nullptr, select);
     EXPECT_TRUE(HasFocus(select, GetDlgItem(select, 1027)));
     Shot(select, L"Road_Select");
-    Type(select, L"nobody");
-    Press(select, VK_RETURN);
-    HWND correct = dialog(L"Name Not Found");
+    HWND correct = step(select, L"nobody", VK_RETURN, L"Name Not Found", L"Road_Correct");
     ASSERT_NE(nullptr, correct);
-    Shot(correct, L"Road_Correct");
-    Type(correct, L"Pat Lee");
-    Press(correct, VK_RETURN);
-    HWND resolve = dialog(L"Multiple Names Found");
+    HWND resolve = step(correct, L"Pat Lee", VK_RETURN, L"Multiple Names Found", L"Road_Resolve");
     ASSERT_NE(nullptr, resolve);
-    Shot(resolve, L"Road_Resolve");
     Press(resolve, VK_DOWN);
     Press(resolve, VK_RETURN);
     ASSERT_TRUE(WaitFor([&] { return CRemoteList(GetDlgItem(picker, 1038)).Count() == 1; }));
@@ -372,8 +375,7 @@ TEST_P(AdminKeyboardRoad, AnAdministratorEditsAndSavesWithTheKeyboardAlone)
     HWND name = nullptr;
     EXPECT_TRUE(WaitFor([&] { return GetDlgCtrlID(name = Focused(advanced)) == 1026; }));
     EXPECT_EQ(GetParent(name), GetParent(GetNextDlgTabItem(advanced, GetDlgItem(advanced, 1018), FALSE))) << "the page does not follow the location";
-    Type(advanced, L"R&D Nurses");
-    Press(advanced, VK_RETURN);
+    step(advanced, L"R&D Nurses", VK_RETURN, L"", L"");
     HWND results = GetDlgItem(advanced, 1027);
     ASSERT_TRUE(WaitFor([&] { return CRemoteList(results).Count() == 1 && Focused(advanced) == results; }));
     Shot(advanced, L"Road_Advanced");
@@ -405,11 +407,8 @@ TEST_P(AdminKeyboardRoad, AnAdministratorEditsAndSavesWithTheKeyboardAlone)
 
     // An unsaved edit at Close: the question names the file, Save is its default, and Cancel
     // (Escape) keeps the window, the edit and the file as they were.
-    editor = EnterOn(L"Menu text: end access");
-    ASSERT_NE(nullptr, editor);
-    Type(editor, L"Lock the drawers");
-    Press(editor, VK_RETURN);
-    Closed(editor, L"Menu text: end access");
+    step(EnterOn(L"Menu text: end access"), L"Lock the drawers", VK_RETURN, L"", L"");
+    Closed(nullptr, L"Menu text: end access");
     Press(m_main, VK_ESCAPE);
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = dialog(m_caption.c_str())) != m_main && box; }));

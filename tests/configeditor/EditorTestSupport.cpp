@@ -211,7 +211,7 @@ void StartEditorWindow(CProcessRun& editor, const std::wstring& folder, const st
                        const std::wstring& caption, DWORD limitMs, HWND& main, HWND& list)
 {
     ASSERT_TRUE(editor.Start(folder + L"\\KelvoAgentConfig.exe", arguments, folder));
-    main = FindDialog(editor.Id(), [&](const std::wstring& title) { return title == caption; }, limitMs);
+    main = FindDialog(editor.Id(), [&](const std::wstring& title) { return title.rfind(caption, 0) == 0; }, limitMs);
     ASSERT_NE(nullptr, main) << "the editor's window did not appear";
     list = GetDlgItem(main, IDC_CONFIG_EDITOR_LIST);
     ASSERT_TRUE(WaitFor([&] { return CRemoteList(list).Count() > 0; })) << "the list stayed empty";

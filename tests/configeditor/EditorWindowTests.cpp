@@ -314,11 +314,11 @@ TEST_F(EditorWindow, OpenShowsTheSettingsOfTheFilesApplicationAndRefusesAnUnknow
     ASSERT_NO_FATAL_FAILURE(EditValue(Item(L"Prompt time-out"), L"Prompt time-out", L"33"));
     Command(m_main, ID_CONFIG_EDITOR_OPEN);
     ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDCANCEL, nullptr, m_main)) << "Open did not ask";
-    EXPECT_EQ(nullptr, FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; }, 700));
+    EXPECT_EQ(nullptr, FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; }, 700));
     ASSERT_NO_FATAL_FAILURE(EditValue(Item(L"Prompt time-out"), L"Prompt time-out", L"20"));
     auto openFile = [&](const std::wstring& path) {
         Command(m_main, ID_CONFIG_EDITOR_OPEN);
-        HWND dialog = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+        HWND dialog = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; });
         if (!dialog)
             return false;
         SetText(dialog, 0x47C, path);   // the file name box of the open dialog
@@ -339,7 +339,7 @@ TEST_F(EditorWindow, OpenShowsTheSettingsOfTheFilesApplicationAndRefusesAnUnknow
 
     // View > XML shows the opened document.
     Command(m_main, ID_CONFIG_EDITOR_VIEW_XML);
-    HWND view = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    HWND view = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; });
     ASSERT_NE(nullptr, view);
     EXPECT_NE(std::wstring::npos, WindowText(GetDlgItem(view, 1039)).find(L"LogLevel"));
     editor_test::Screenshot(view, L"ConfigEditor_ViewXml");
@@ -442,7 +442,7 @@ TEST_F(EditorWindow, ReloadTakesTheFileAsItIsNowAndAFileThatIsGoneIsSavedUnderAN
 
     ASSERT_NO_FATAL_FAILURE(EditValue(Item(L"Prompt time-out"), L"Prompt time-out", L"35"));
     Command(m_main, ID_CONFIG_EDITOR_SAVE);
-    HWND saveAs = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    HWND saveAs = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; });
     ASSERT_NE(nullptr, saveAs) << "the save asked for no file";
     const std::wstring newFile = m_folder + L"\\Saved.config";
     SetText(saveAs, 0x47C, newFile);
@@ -530,7 +530,7 @@ TEST_F(EditorWindow, TheSelectedSettingsFullNoteIsReadableBelowTheList)
     const RECT last = list.ItemRect(list.Count() - 1);
     for (UINT message : { WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP })
         PostMessageW(m_list, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(last.left + 5, last.bottom + 4));
-    EXPECT_EQ(nullptr, FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; }, 1000));
+    EXPECT_EQ(nullptr, FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; }, 1000));
 }
 
 // The agent's file does not parse: the window shows the next application whose file loads,
@@ -542,6 +542,8 @@ TEST_F(EditorWindow, AnUnreadableAgentFileIsNamedAndTheFallBackIsSaid)
     const std::wstring ownFile = m_folder + L"\\KelvoAgentConfig.exe.config";
     EXPECT_TRUE(StatusReads(Format(IDS_EDITOR_FALLBACK_UNREADABLE, L"KelvoAgent", m_agentFile.c_str(), L"KelvoAgentConfig",
                            ownFile.c_str())));
+    EXPECT_EQ(Lower(Format(IDS_EDITOR_TITLE_FALLBACK, m_caption.c_str(), L"KelvoAgentConfig", L"KelvoAgent", ownFile.c_str())),
+              Lower(WindowText(m_main)));
     Screenshot(L"ConfigEditor_FallBack");
 }
 
