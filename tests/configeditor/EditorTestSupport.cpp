@@ -389,14 +389,13 @@ void Type(HWND foreground, const std::wstring& text)
         Sleep(100);
     }
     for (wchar_t c : text)
-    {
-        INPUT input[2] = {};
-        input[0].type = input[1].type = INPUT_KEYBOARD;
-        input[0].ki.wScan = input[1].ki.wScan = c;
-        input[0].ki.dwFlags = KEYEVENTF_UNICODE;
-        input[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
-        SendInput(2, input, sizeof(INPUT));
-    }
+        for (DWORD flags : { KEYEVENTF_UNICODE, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP })
+        {
+            INPUT input = { INPUT_KEYBOARD, {} };
+            input.ki.wScan = c;
+            input.ki.dwFlags = flags;
+            SendInput(1, &input, sizeof(input));
+        }
     Sleep(200);
 }
 
@@ -414,14 +413,10 @@ bool LoadsCommonControls6(DWORD processId)
     DWORD bytes = 0;
     if (!process.IsValid() || !EnumProcessModules(process.GetHandle(), modules, sizeof(modules), &bytes))
         return false;
+    wchar_t path[MAX_PATH] = {};
     for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < ARRAYSIZE(modules); ++i)
-    {
-        wchar_t path[MAX_PATH] = {};
-        GetModuleFileNameExW(process.GetHandle(), modules[i], path, MAX_PATH);
-        CharLowerW(path);
-        if (wcsstr(path, L"common-controls_6595b64144ccf1df_6.") && wcsstr(path, L"comctl32.dll"))
+        if (GetModuleFileNameExW(process.GetHandle(), modules[i], path, MAX_PATH) && wcsstr(CharLowerW(path), L"common-controls_6595b64144ccf1df_6."))
             return true;
-    }
     return false;
 }
 

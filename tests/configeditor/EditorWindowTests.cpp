@@ -221,8 +221,7 @@ TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
     EXPECT_FALSE(ShownAsChanged(timeout, false));
     EXPECT_EQ(L"30", Value(timeout));
 
-    // An edit left unsaved: Close asks whether to save it; Cancel keeps the window, No
-    // closes without saving.
+    // An edit left unsaved: Close asks to save it; Cancel keeps the window, No closes unsaved.
     const int exitItem = Item(L"Exit in the notification menu");
     editor = OpenEditor(exitItem, L"Exit in the notification menu");
     ASSERT_NE(nullptr, editor);
@@ -513,16 +512,12 @@ TEST_F(EditorWindow, TheSelectedSettingsFullNoteIsReadableBelowTheList)
     {
         list.Click(item);
         ASSERT_TRUE(WaitFor([&] { return static_cast<int>(SendMessageW(m_list, LVM_GETSELECTIONMARK, 0, 0)) == item; }));
-        // The list shows the caption alone; below it the caption, the note and the key stand
-        // on lines of their own.
+        // The list shows the caption alone; below it caption, note and key have lines of their own.
         const std::wstring caption = list.Text(item, 0);
         EXPECT_EQ(std::wstring::npos, caption.find(L" (")) << Narrow(caption);
         std::wstring described;
         WaitFor([&] { return (described = Description()).rfind(caption + L"\r\n", 0) == 0; }, 2000);
-        const size_t noteEnd = described.find(L"\r\n", caption.size() + 2);
-        ASSERT_NE(std::wstring::npos, noteEnd) << Narrow(described);
-        EXPECT_GT(noteEnd, caption.size() + 2) << "no note: " << Narrow(described);
-        EXPECT_EQ(keyPrefix, described.substr(noteEnd + 2, keyPrefix.size())) << Narrow(described);
+        EXPECT_NE(std::wstring::npos, described.find(L"\r\n" + keyPrefix, caption.size() + 3)) << Narrow(described);
         if (caption == L"Supported carts")
             Screenshot(L"ConfigEditor_Description");
     }
