@@ -396,7 +396,8 @@ void Type(HWND foreground, const std::wstring& text)
             input.ki.dwFlags = flags;
             SendInput(1, &input, sizeof(input));
         }
-    Sleep(200);
+    // The keys that follow wait until the text arrived where the focus is.
+    WaitFor([&] { return WindowText(Focused(foreground)).find(text) != std::wstring::npos; }, 3000);
 }
 
 HWND Focused(HWND window)
