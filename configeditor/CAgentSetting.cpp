@@ -547,6 +547,18 @@ bool CAgentSetting::HasChanges() const
     return false;
 }
 
+bool CAgentSetting::IsMissingFromFile() const
+{
+    // A forced value carries the baseline pair (INT_MAX, INT_MAX), which no loaded or edited
+    // value has; an edit after the load does not make the entry any less missing.
+    for (const auto& [index, value] : m_values)
+    {
+        if (value->modified && value->baselineLow == INT_MAX && value->baselineHigh == INT_MAX)
+            return true;
+    }
+    return false;
+}
+
 void CAgentSetting::CommitValues()
 {
     Guarded([&] {

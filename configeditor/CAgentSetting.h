@@ -94,6 +94,9 @@ public:
     // Makes the value count as changed until the next commit.
     void ForceModified(int index);
     bool HasChanges() const;
+    // Counts as changed only because the file lacks the entry of a required setting (the
+    // load forced it, so that the next save writes it).
+    bool IsMissingFromFile() const;
     // The current values become the baseline: nothing counts as changed afterwards, deleted
     // List values are dropped and the rest renumbered from 0.
     void CommitValues();

@@ -26,6 +26,8 @@ BOOL CEditMultiSzValueDlg::OnInitDialog()
     if (!m_clone)
         return TRUE;
     SetWindowText(m_clone->GetCaptionText());
+    // Above the field: what a value looks like (the setting's note).
+    SetDlgItemText(IDC_ML_NOTE, m_clone->GetNote());
     HWND list = GetDlgItem(IDC_ML_VALUES);
     for (int index = 0, seen = 0; seen < m_clone->GetValueCount(); ++index)
     {
@@ -258,7 +260,17 @@ void CEditMultiSzValueDlg::ClearSelectionAndEntry()
 
 void CEditMultiSzValueDlg::Enable(int id, bool enable) const
 {
-    ::EnableWindow(GetDlgItem(id), enable ? TRUE : FALSE);
+    // A button that goes grey while it has the focus (Add after adding) gives it to the
+    // entry field, where the next value is typed.
+    EnableControl(GetDlgItem(id), enable, GetDlgItem(IDC_ML_ENTRY));
+    // Enter presses the button that applies to the typed text: Replace for a changed
+    // selected value, Add for a new one, otherwise OK.
+    int defaultId = IDOK;
+    if (::IsWindowEnabled(GetDlgItem(IDC_ML_REPLACE)))
+        defaultId = IDC_ML_REPLACE;
+    else if (::IsWindowEnabled(GetDlgItem(IDC_ML_ADD)))
+        defaultId = IDC_ML_ADD;
+    SetDefaultButton(defaultId);
 }
 
 void CEditMultiSzValueDlg::UpdateOK() const

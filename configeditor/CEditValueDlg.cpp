@@ -134,7 +134,12 @@ void CEditValueDlg::InitNumber()
     wchar_t* end = nullptr;
     const long number = wcstol(text, &end, 0);
     SetDlgItemText(IDC_EV_NUMBER, !text.IsEmpty() && end && *end == 0 ? Decimal(number) : text);
-    SetDlgItemText(IDC_EV_NOTE, m_clone->GetNote());
+    // The limits are shown before a value outside them is refused.
+    CStringEx note = m_clone->GetNote();
+    if (m_clone->HasLimits())
+        CResourceLoader::Instance().FormatString(note, IDS_EDT_NOTE_WITH_LIMITS, m_clone->GetNote().GetString(),
+                                                 m_clone->GetLimitMin(), m_clone->GetLimitMax());
+    SetDlgItemText(IDC_EV_NOTE, note);
     SelectAllText(IDC_EV_NUMBER);
 }
 
@@ -197,7 +202,7 @@ void CEditValueDlg::InitFile()
     HWND browse = GetDlgItem(IDC_EV_BROWSE);
     RECT editRect = ClientRectOf(m_hWnd, edit);
     const RECT browseRect = ClientRectOf(m_hWnd, browse);
-    const int gap = 4;
+    const int gap = DialogUnitsToPixels(3);
     const int width = (editRect.right - editRect.left) - (browseRect.right - browseRect.left) - gap;
     ::MoveWindow(edit, editRect.left, editRect.top, width, editRect.bottom - editRect.top, TRUE);
     ::MoveWindow(browse, editRect.left + width + gap, browseRect.top, browseRect.right - browseRect.left,
@@ -217,7 +222,7 @@ void CEditValueDlg::InitRange()
     HWND note = GetDlgItem(IDC_EV_NOTE);
     const RECT highRect = ClientRectOf(m_hWnd, GetDlgItem(IDC_EV_RANGE_HIGH));
     const RECT noteRect = ClientRectOf(m_hWnd, note);
-    const int left = highRect.right + 6;
+    const int left = highRect.right + DialogUnitsToPixels(4);
     ::MoveWindow(note, left, noteRect.top, noteRect.right > left ? noteRect.right - left : 0,
                  noteRect.bottom - noteRect.top, TRUE);
     SelectAllText(IDC_EV_NUMBER);

@@ -1,5 +1,6 @@
 #include "configeditor/CKelvoAgentConfigDlg.h"
 #include "common/CErrorEx.h"
+#include "common/CHandleEx.h"
 #include "common/CResourceLoader.h"
 #include "common/CUtilLogging.h"
 #include "configeditor/CEditMultiSzValueDlg.h"
@@ -20,8 +21,10 @@ namespace
 thread_local CKelvoAgentConfigDlg* t_acceleratorDialog = nullptr;
 const UINT WM_EDITOR_KEY_FOR_ACCELERATORS = WM_APP + 1;
 
-// The caption column's share of the list's width; the value column takes the rest.
-const int kCaptionColumnPercent = 60;
+// The shares of the list's width of the caption and the state columns; the value column
+// takes the rest.
+const int kCaptionColumnPercent = 45;
+const int kStateColumnPercent = 18;
 const COLORREF kChangedColour = RGB(255, 0, 0);
 
 CKelvoAgentConfigAppState& State()
@@ -86,6 +89,34 @@ RECT PlaceOf(HWND dialog, HWND control)
     return rect;
 }
 
+// Whether this account may write the file as it is: a save replaces no read-only file, and
+// opening it for writing asks the rest of what a save asks (its permissions, whoever holds it
+// open). Nothing is written.
+bool CanWriteFile(const CStringEx& path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (path.IsEmpty() || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    const CHandleEx file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsValid();
+}
+
+// Changed by an edit, as opposed to only missing from the file.
+bool IsEdited(const CAgentSetting& setting)
+{
+    return setting.HasChanges() && !setting.IsMissingFromFile();
+}
+
+// The state column: changes are marked in words too, not by colour alone (which the
+// selected row's colours hide); a required entry the file lacks is named as such.
+CStringEx StateText(const CAgentSetting& setting)
+{
+    if (!setting.HasChanges())
+        return CStringEx();
+    return LoadText(setting.IsMissingFromFile() ? IDS_EDITOR_STATE_MISSING : IDS_EDITOR_STATE_CHANGED);
+}
+
 bool InConsoleSession()
 {
     DWORD session = 0;
@@ -104,6 +135,8 @@ KELVO_BEGIN_MESSAGE_MAP(CKelvoAgentConfigDlg, CUtilDialogEx<CDialogEx>)
     KELVO_MESSAGE(WM_NOTIFY, &CKelvoAgentConfigDlg::OnNotify)
     KELVO_MESSAGE(WM_EDITOR_REFRESH_ITEM, &CKelvoAgentConfigDlg::OnRefreshItem)
     KELVO_MESSAGE(WM_SIZE, &CKelvoAgentConfigDlg::OnSize)
+    KELVO_MESSAGE(WM_GETMINMAXINFO, &CKelvoAgentConfigDlg::OnGetMinMaxInfo)
+    KELVO_MESSAGE(WM_DPICHANGED, &CKelvoAgentConfigDlg::OnDpiChanged)
     KELVO_MESSAGE(WM_PAINT, &CKelvoAgentConfigDlg::OnPaint)
     KELVO_MESSAGE(WM_QUERYDRAGICON, &CKelvoAgentConfigDlg::OnQueryDragIcon)
     KELVO_MESSAGE(WM_EDITOR_KEY_FOR_ACCELERATORS, &CKelvoAgentConfigDlg::OnKeyForAccelerators)
@@ -190,13 +223,14 @@ BOOL CKelvoAgentConfigDlg::OnInitDialog()
     m_status = GetDlgItem(IDC_CONFIG_EDITOR_STATUS);
     m_saveButton = GetDlgItem(IDOK);
     m_closeButton = GetDlgItem(IDCANCEL);
-    m_list.Attach(GetDlgItem(IDC_CONFIG_EDITOR_LIST), [this] { EditSelectedSetting(true); });
+    m_list.Attach(GetDlgItem(IDC_CONFIG_EDITOR_LIST), [this] { EditSetting(m_list.GetSelectedItem(), true); });
 
     RECT client = {}, window = {};
     ::GetClientRect(m_hWnd, &client);
     ::GetWindowRect(m_hWnd, &window);
     m_client = { client.right, client.bottom };
     m_minWindow = { window.right - window.left, window.bottom - window.top };
+    m_layoutDpi = GetDpiForWindow(m_hWnd);
     const RECT list = PlaceOf(m_hWnd, m_list.GetSafeHwnd());
     m_listRightMargin = m_client.cx - list.right;
     m_listBottomMargin = m_client.cy - list.bottom;
@@ -217,10 +251,8 @@ BOOL CKelvoAgentConfigDlg::OnInitDialog()
     m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
     m_list.InsertColumn(0, LoadText(IDS_EDITOR_COLUMN_SETTING), 0);
     m_list.InsertColumn(1, LoadText(IDS_EDITOR_COLUMN_VALUE), 0);
-    m_list.FitColumns(kCaptionColumnPercent);
-
-    if (!IsAdministrator())
-        ::SetWindowTextW(m_notice, LoadText(IDS_EDITOR_NOT_ADMIN));
+    m_list.InsertColumn(2, LoadText(IDS_EDITOR_COLUMN_STATE), 0);
+    m_list.FitColumns(kCaptionColumnPercent, kStateColumnPercent);
 
     ReadOwnConfiguration();
 
@@ -320,6 +352,7 @@ void CKelvoAgentConfigDlg::MakeCurrent(int index, const _CObjectExPtr<CConfigura
     m_current = index;
     m_target = target;
     m_targetPath = target->GetPath();
+    m_directRefused = false;
     CAgentSetting::ReadDefinitions(*m_ownConfig, CurrentApplication()->GetSection(), m_settings);
     CAgentSetting::LoadValues(m_settings, *m_target);
     FillList();
@@ -328,21 +361,24 @@ void CKelvoAgentConfigDlg::MakeCurrent(int index, const _CObjectExPtr<CConfigura
 void CKelvoAgentConfigDlg::FillList()
 {
     m_list.DeleteAllItems();
-    // Each setting goes to the top, so the list shows the last definition first.
+    // The settings in the order of their definitions, each under its caption alone: the
+    // description below the list shows the note.
     for (const auto& entry : m_settings)
     {
-        CStringEx caption, value;
-        entry.second->GetCaption(caption);
+        CStringEx value;
         entry.second->GetDisplayText(value);
-        const int item = m_list.InsertItem(0, caption, reinterpret_cast<LPARAM>(entry.second.Get()));
+        const int item = m_list.InsertItem(m_list.GetItemCount(), entry.second->GetCaptionText(),
+                                           reinterpret_cast<LPARAM>(entry.second.Get()));
         m_list.SetItemText(item, 1, value);
+        m_list.SetItemText(item, 2, StateText(*entry.second));
     }
+    // The row the description describes is the selected one, the one Enter edits.
     if (m_list.GetItemCount() > 0)
-        m_list.SetSelectionMark(0);
+        m_list.SelectItem(0);
     // A vertical scroll bar may have come with the items.
-    m_list.FitColumns(kCaptionColumnPercent);
+    m_list.FitColumns(kCaptionColumnPercent, kStateColumnPercent);
     UpdateSaveButton();
-    UpdateDescription(m_list.GetSelectionMark());
+    UpdateDescription(m_list.GetSelectedItem());
 }
 
 void CKelvoAgentConfigDlg::RefreshItem(int item)
@@ -352,13 +388,15 @@ void CKelvoAgentConfigDlg::RefreshItem(int item)
         CStringEx value;
         setting->GetDisplayText(value);
         m_list.SetItemText(item, 1, value);
+        m_list.SetItemText(item, 2, StateText(*setting));
     }
     UpdateSaveButton();
 }
 
 void CKelvoAgentConfigDlg::UpdateSaveButton()
 {
-    ::EnableWindow(m_saveButton, IsAdministrator() && CAgentSetting::AnyChanges(m_settings));
+    // The button that saved gives the focus to the list before it goes grey.
+    EnableControl(m_saveButton, IsAdministrator() && CAgentSetting::AnyChanges(m_settings), m_list.GetSafeHwnd());
 }
 
 void CKelvoAgentConfigDlg::UpdateDescription(int item)
@@ -395,6 +433,45 @@ void CKelvoAgentConfigDlg::UpdateFileStatus()
             texts.FormatString(status, IDS_EDITOR_STATUS_FILE, app->GetName().GetString(), m_targetPath.GetString());
     }
     ::SetWindowTextW(m_status, status);
+    UpdateTitle();
+    UpdateNotice();
+}
+
+void CKelvoAgentConfigDlg::UpdateTitle()
+{
+    // The title names the application and the file shown, and says when that is not the
+    // application whose file was looked for first.
+    const CAppConfigSetting* app = CurrentApplication();
+    const CStringEx& caption = State().GetCaption();
+    CStringEx title(caption);
+    if (app && !m_fallbackFrom.IsEmpty())
+        CResourceLoader::Instance().FormatString(title, IDS_EDITOR_TITLE_FALLBACK, caption.GetString(),
+                                                 app->GetName().GetString(), m_fallbackFrom.GetString(),
+                                                 m_targetPath.GetString());
+    else if (app)
+        CResourceLoader::Instance().FormatString(title, IDS_EDITOR_TITLE_FILE, caption.GetString(),
+                                                 app->GetName().GetString(), m_targetPath.GetString());
+    SetWindowText(title);
+}
+
+void CKelvoAgentConfigDlg::UpdateNotice()
+{
+    // What a save of the shown file does (directly, through the service, or nothing), and
+    // for a user who is not an administrator why the editor does not count them as one.
+    const bool administrator = IsAdministrator();
+    UINT what = IDS_EDITOR_NOTICE_READ_ONLY;
+    if (!m_directRefused && CanWriteFile(m_targetPath))
+        what = IDS_EDITOR_NOTICE_DIRECT;
+    else if (administrator)
+        what = IDS_EDITOR_NOTICE_SERVICE;
+    CStringEx text = LoadText(what);
+    if (!administrator)
+    {
+        // The administrator test names a domain account of this computer's domain only.
+        const bool localAccount = State().GetUserName().IsEmpty();
+        text.AppendFormat(L" %s", LoadText(localAccount ? IDS_EDITOR_NOT_ADMIN : IDS_EDITOR_NOT_ADMIN_MEMBER).GetString());
+    }
+    ::SetWindowTextW(m_notice, text);
 }
 
 LRESULT CKelvoAgentConfigDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
@@ -408,7 +485,8 @@ LRESULT CKelvoAgentConfigDlg::OnNotify(WPARAM, LPARAM lParam, BOOL& handled)
     switch (header->code)
     {
     case NM_DBLCLK:
-        EditSelectedSetting(false);
+        // The row under the mouse; a double click on empty space edits nothing.
+        EditSetting(reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem, false);
         return 0;
     case LVN_ITEMCHANGED:
     {
@@ -436,7 +514,7 @@ LRESULT CKelvoAgentConfigDlg::CustomDraw(NMLVCUSTOMDRAW& draw)
     case CDDS_SUBITEM | CDDS_ITEMPREPAINT:
     {
         const CAgentSetting* setting = SettingOfItem(static_cast<int>(draw.nmcd.dwItemSpec));
-        const bool changed = draw.iSubItem == 1 && setting && setting->HasChanges();
+        const bool changed = draw.iSubItem == 1 && setting && IsEdited(*setting);
         draw.clrText = changed ? kChangedColour : GetSysColor(COLOR_WINDOWTEXT);
         return CDRF_NEWFONT;
     }
@@ -445,9 +523,8 @@ LRESULT CKelvoAgentConfigDlg::CustomDraw(NMLVCUSTOMDRAW& draw)
     }
 }
 
-void CKelvoAgentConfigDlg::EditSelectedSetting(bool fromEnter)
+void CKelvoAgentConfigDlg::EditSetting(int item, bool fromEnter)
 {
-    const int item = m_list.GetSelectionMark();
     CAgentSetting* setting = SettingOfItem(item);
     if (!setting)
         return;
@@ -455,10 +532,8 @@ void CKelvoAgentConfigDlg::EditSelectedSetting(bool fromEnter)
     {
         if (fromEnter)
             return;
-        ::SetWindowTextW(m_notice, LoadText(IDS_EDITOR_NOT_ADMIN));
     }
 
-    bool closedByEnter = false;
     switch (setting->GetType())
     {
     case EAgentSettingType::List:
@@ -467,7 +542,6 @@ void CKelvoAgentConfigDlg::EditSelectedSetting(bool fromEnter)
         CEditMultiSzValueDlg editor(*clone, m_hWnd);
         if (editor.DoModal() == IDOK)
             setting->MergeListEdit(*clone);
-        closedByEnter = editor.WasEndedByEnter();
         break;
     }
     case EAgentSettingType::CartAccess:
@@ -479,12 +553,9 @@ void CKelvoAgentConfigDlg::EditSelectedSetting(bool fromEnter)
         CEditValueDlg editor(*clone, m_hWnd);
         if (editor.DoModal() == IDOK)
             setting->TakeEdit(*clone);
-        closedByEnter = editor.WasEndedByEnter();
         break;
     }
     }
-    if (closedByEnter)
-        m_list.IgnoreNextEnter();
 
     if (fromEnter)
         PostMessage(WM_EDITOR_REFRESH_ITEM, static_cast<WPARAM>(item));
@@ -560,6 +631,7 @@ void CKelvoAgentConfigDlg::Save()
         if (FAILED(m_target->CreateFromTemplate(path)))
             return;
         m_targetPath = path;
+        m_directRefused = false;
         UpdateFileStatus();
     }
 
@@ -580,8 +652,8 @@ void CKelvoAgentConfigDlg::Save()
         for (const auto& entry : kept)
             m_settings[entry.first]->RestoreValues(*entry.second);
         CStringEx message;
-        CResourceLoader::Instance().FormatString(message, IDS_EDITOR_SAVE_FAILED, static_cast<unsigned>(result),
-                                                 m_targetPath.GetString());
+        CResourceLoader::Instance().FormatString(message, IDS_EDITOR_SAVE_FAILED, LoadText(SaveFailureReason(result)).GetString(),
+                                                 m_targetPath.GetString(), static_cast<unsigned>(result));
         CUtilLogging::Instance().Log(2, L"%s\n", message.GetString());
         State().ShowMessage(m_hWnd, message, MB_OK | MB_ICONERROR);
         for (int item = 0; item < m_list.GetItemCount(); ++item)
@@ -589,6 +661,7 @@ void CKelvoAgentConfigDlg::Save()
         ::InvalidateRect(m_list.GetSafeHwnd(), nullptr, TRUE);
     }
     UpdateSaveButton();
+    UpdateNotice();
 }
 
 // Writes the changes into the document and the document into the file, directly or, when
@@ -603,12 +676,49 @@ HRESULT CKelvoAgentConfigDlg::WriteTarget(bool everySetting)
         return S_OK;
     if (result != E_ACCESSDENIED)
         return result;
+    // From now on the notice says what happens to this file: the service writes it, or nobody.
+    m_directRefused = true;
     const CStringEx& user = State().GetUserName();
     const CStringEx& domain = State().GetDomainName();
     CStringEx xml;
+    m_serviceResult = S_FALSE;
     if (user.IsEmpty() || domain.IsEmpty() || FAILED(m_target->GetXml(xml)))
         return E_ACCESSDENIED;
-    return KelvoAgentConfigNotify::SaveThroughService(user, domain, m_targetPath, xml) == S_OK ? S_OK : E_ACCESSDENIED;
+    m_serviceResult = KelvoAgentConfigNotify::SaveThroughService(user, domain, m_targetPath, xml);
+    return m_serviceResult == S_OK ? S_OK : E_ACCESSDENIED;
+}
+
+UINT CKelvoAgentConfigDlg::SaveFailureReason(HRESULT result) const
+{
+    // What failed, in the words of what the user can do about it.
+    switch (result)
+    {
+    case HRESULT_FROM_WIN32(ERROR_NOT_FOUND):
+        return IDS_EDITOR_SAVE_NO_SECTION;
+    case HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION):
+    case HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION):
+        return IDS_EDITOR_SAVE_IN_USE;
+    case E_ACCESSDENIED:
+        break;
+    default:
+        return IDS_EDITOR_SAVE_OTHER;
+    }
+    // Refused to this account: the service was not asked (no administrator), was not there,
+    // or refused too.
+    switch (m_serviceResult)
+    {
+    case S_FALSE:
+        return IDS_EDITOR_SAVE_READ_ONLY;
+    case REGDB_E_CLASSNOTREG:
+    case CO_E_SERVER_EXEC_FAILURE:
+    case HRESULT_FROM_WIN32(ERROR_SERVICE_DISABLED):
+    case HRESULT_FROM_WIN32(ERROR_SERVICE_DOES_NOT_EXIST):
+        return IDS_EDITOR_SAVE_NO_SERVICE;
+    case E_ACCESSDENIED:
+        return IDS_EDITOR_SAVE_SERVICE_REFUSED;
+    default:
+        return IDS_EDITOR_SAVE_SERVICE_FAILED;
+    }
 }
 
 bool CKelvoAgentConfigDlg::IsFileOfApplication(const CAppConfigSetting& app, const CStringEx& path)
@@ -641,6 +751,28 @@ void CKelvoAgentConfigDlg::NotifyOwner(const CStringEx& path)
     }
 }
 
+bool CKelvoAgentConfigDlg::MayReplaceShownSettings()
+{
+    // Every road that replaces or drops the shown settings (close, reload, open) asks first,
+    // as Windows programs do: save them (the default), drop them, or stay.
+    if (!CAgentSetting::AnyChanges(m_settings))
+        return true;
+    const CAppConfigSetting* app = CurrentApplication();
+    const CStringEx file = !m_targetPath.IsEmpty() ? m_targetPath : app ? app->GetName() : CStringEx();
+    switch (State().ShowMessageFormat(m_hWnd, IDS_EDITOR_DISCARD_CHANGES, MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON1,
+                                      file.GetString()))
+    {
+    case IDYES:
+        // A save that failed said why and kept the edits: nothing is replaced then.
+        Save();
+        return !CAgentSetting::AnyChanges(m_settings);
+    case IDNO:
+        return true;
+    default:
+        return false;
+    }
+}
+
 LRESULT CKelvoAgentConfigDlg::OnReloadCommand(WPARAM, LPARAM, BOOL&)
 {
     Reload(true);
@@ -651,9 +783,8 @@ void CKelvoAgentConfigDlg::Reload(bool ask)
 {
     if (!m_target || m_targetPath.IsEmpty())
         return;
-    // Unsaved edits go with a reload: whoever made them is asked first, as at Close.
-    if (ask && CAgentSetting::AnyChanges(m_settings) &&
-        State().ShowMessageRes(m_hWnd, IDS_EDITOR_RELOAD_DISCARD, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    // Unsaved edits would go with a reload: whoever made them is asked first.
+    if (ask && !MayReplaceShownSettings())
         return;
     m_target = new CConfigurationEx();
     if (FAILED(m_target->LoadFile(m_targetPath)))
@@ -678,6 +809,8 @@ LRESULT CKelvoAgentConfigDlg::OnOpenCommand(WPARAM, LPARAM, BOOL&)
 
 void CKelvoAgentConfigDlg::Open()
 {
+    if (!MayReplaceShownSettings())
+        return;
     CStringEx path;
     if (!AskForFile(m_hWnd, false, path))
         return;
@@ -708,6 +841,7 @@ void CKelvoAgentConfigDlg::Open()
     m_current = index;
     m_target = target;
     m_targetPath = path;
+    m_directRefused = false;
     // The user chose this file: no fall-back to tell about any more.
     m_fallbackFrom.Empty();
     CAgentSetting::ReadDefinitions(*m_ownConfig, CurrentApplication()->GetSection(), m_settings);
@@ -758,9 +892,7 @@ LRESULT CKelvoAgentConfigDlg::OnClose(WPARAM, LPARAM, BOOL&)
 
 void CKelvoAgentConfigDlg::Close()
 {
-    // Whoever changed something is asked before the changes are dropped.
-    if (CAgentSetting::AnyChanges(m_settings) &&
-        State().ShowMessageRes(m_hWnd, IDS_EDITOR_DISCARD_CHANGES, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (!MayReplaceShownSettings())
         return;
     m_list.DeleteAllItems();
     m_settings.clear();
@@ -781,22 +913,50 @@ LRESULT CKelvoAgentConfigDlg::OnSize(WPARAM wParam, LPARAM lParam, BOOL&)
     return 0;
 }
 
+LRESULT CKelvoAgentConfigDlg::OnGetMinMaxInfo(WPARAM, LPARAM lParam, BOOL& handled)
+{
+    // The window never gets smaller than it started, whoever sizes it (the frame, a snap, a
+    // program); the system keeps it within the limits, so the layout never has to resize it.
+    handled = FALSE;
+    if (m_layoutReady)
+    {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize.x = m_minWindow.cx;
+        info->ptMinTrackSize.y = m_minWindow.cy;
+    }
+    return 0;
+}
+
+LRESULT CKelvoAgentConfigDlg::OnDpiChanged(WPARAM wParam, LPARAM lParam, BOOL&)
+{
+    // Moved to a monitor of another DPI: the system scales the dialog's controls and font,
+    // so the distances kept in pixels scale with them before the window takes its new size.
+    const UINT dpi = HIWORD(wParam);
+    if (m_layoutReady && m_layoutDpi != 0 && dpi != m_layoutDpi)
+    {
+        for (LONG* value : { &m_client.cx, &m_client.cy, &m_minWindow.cx, &m_minWindow.cy })
+            *value = MulDiv(*value, dpi, m_layoutDpi);
+        for (int* value : { &m_listRightMargin, &m_listBottomMargin })
+            *value = MulDiv(*value, dpi, m_layoutDpi);
+        for (CAnchor& anchor : m_anchors)
+        {
+            anchor.fromBottom = MulDiv(anchor.fromBottom, dpi, m_layoutDpi);
+            anchor.fromRight = MulDiv(anchor.fromRight, dpi, m_layoutDpi);
+        }
+        m_layoutDpi = dpi;
+    }
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    ::SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
+}
+
 void CKelvoAgentConfigDlg::Layout(int width, int height)
 {
-    // Smaller than at start: the window goes back to its first size in that direction.
-    if (width < m_client.cx || height < m_client.cy)
-    {
-        RECT window = {};
-        ::GetWindowRect(m_hWnd, &window);
-        const int newWidth = width < m_client.cx ? m_minWindow.cx : window.right - window.left;
-        const int newHeight = height < m_client.cy ? m_minWindow.cy : window.bottom - window.top;
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, newWidth, newHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        return;
-    }
     const RECT list = PlaceOf(m_hWnd, m_list.GetSafeHwnd());
     ::SetWindowPos(m_list.GetSafeHwnd(), nullptr, 0, 0, width - m_listRightMargin - list.left,
                    height - m_listBottomMargin - list.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    m_list.FitColumns(kCaptionColumnPercent);
+    m_list.FitColumns(kCaptionColumnPercent, kStateColumnPercent);
     for (const CAnchor& anchor : m_anchors)
     {
         const RECT place = PlaceOf(m_hWnd, anchor.control);

@@ -23,9 +23,9 @@ public:
     explicit CKelvoAgentConfigDlg(HWND parent = nullptr);
     ~CKelvoAgentConfigDlg() override;
 
-    // Edits the setting at the list's selection mark. fromEnter: the Enter key in the list
-    // asked for it (a user who is not an administrator then gets nothing).
-    void EditSelectedSetting(bool fromEnter);
+    // Edits the setting of the list's item (nothing for -1). fromEnter: the Enter key in the
+    // list asked for it (a user who is not an administrator then gets nothing).
+    void EditSetting(int item, bool fromEnter);
 
 protected:
     BOOL OnInitDialog() override;
@@ -50,6 +50,8 @@ private:
     LRESULT OnNotify(WPARAM, LPARAM, BOOL&);
     LRESULT OnRefreshItem(WPARAM, LPARAM, BOOL&);
     LRESULT OnSize(WPARAM, LPARAM, BOOL&);
+    LRESULT OnGetMinMaxInfo(WPARAM, LPARAM, BOOL&);
+    LRESULT OnDpiChanged(WPARAM, LPARAM, BOOL&);
     LRESULT OnPaint(WPARAM, LPARAM, BOOL&);
     LRESULT OnQueryDragIcon(WPARAM, LPARAM, BOOL&);
 
@@ -64,8 +66,12 @@ private:
     void UpdateSaveButton();
     // The caption, note and key of the item's setting, below the list.
     void UpdateDescription(int item);
-    // The status line: the application and file shown, or why none.
+    // The status line: the application and file shown, or why none; and the notice.
     void UpdateFileStatus();
+    // The window's title: the caption, the application and the file shown.
+    void UpdateTitle();
+    // The notice: what a save does with the shown file, and why.
+    void UpdateNotice();
     LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
 
     void EditCartAccess(CAgentSetting& setting, bool fromEnter);
@@ -73,10 +79,15 @@ private:
 
     void Save();
     HRESULT WriteTarget(bool everySetting);
+    // The text (string ID) that says why a save failed with the result and what to do.
+    UINT SaveFailureReason(HRESULT result) const;
     // Tells the current application that the file at path changed, when it is the file
     // that application reads.
     void NotifyOwner(const CStringEx& path);
     static bool IsFileOfApplication(const CAppConfigSetting& app, const CStringEx& path);
+    // Asks, when there are unsaved changes, whether to save them first; false when the user
+    // chose to stay (or the save failed).
+    bool MayReplaceShownSettings();
     // Takes the file as it is now; ask: first ask whether unsaved changes may go.
     void Reload(bool ask);
     void Open();
@@ -113,6 +124,8 @@ private:
     int m_listRightMargin = 0;
     int m_listBottomMargin = 0;
     SIZE m_minWindow = {};
+    // The DPI the distances above are measured in.
+    UINT m_layoutDpi = 0;
     std::vector<CAnchor> m_anchors;
 
     // The application whose file could not be read at start, when another one is shown:
@@ -125,6 +138,10 @@ private:
     _CObjectExPtr<CConfigurationEx> m_target;
     // The file the target was loaded from, kept for a reload after a failed one.
     CStringEx m_targetPath;
+    // This account's direct write of the target file was refused during a save.
+    bool m_directRefused = false;
+    // What the service answered to the last save through it (S_FALSE: it was not asked).
+    HRESULT m_serviceResult = S_FALSE;
     CAgentSettingMap m_settings;
     CAppConfigSettingMap m_apps;
     int m_current = -1;

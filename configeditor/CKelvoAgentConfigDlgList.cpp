@@ -34,12 +34,20 @@ LRESULT CALLBACK CListCtrlEx::SubclassProc(HWND window, UINT message, WPARAM wPa
     auto* self = reinterpret_cast<CListCtrlEx*>(context);
     switch (message)
     {
-    case WM_KEYUP:
+    case WM_GETDLGCODE:
+    {
+        // Enter in the list is the list's: the dialog manager hands the key to it instead of
+        // pressing the default button.
+        const MSG* key = reinterpret_cast<const MSG*>(lParam);
+        if (key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN)
+            return DefSubclassProc(window, message, wParam, lParam) | DLGC_WANTMESSAGE;
+        break;
+    }
+    case WM_KEYDOWN:
         if (wParam == VK_RETURN)
         {
-            if (self->m_ignoreNextEnter)
-                self->m_ignoreNextEnter = false;
-            else if (self->m_onEnter)
+            // Bit 30: the key was down already (a repeat of a held key).
+            if ((lParam & (1 << 30)) == 0 && self->m_onEnter)
                 self->m_onEnter();
             return 0;
         }
@@ -116,12 +124,27 @@ void CListCtrlEx::SetSelectionMark(int item) const
     ListView_SetSelectionMark(m_list, item);
 }
 
-void CListCtrlEx::FitColumns(int firstPercent) const
+int CListCtrlEx::GetSelectedItem() const
+{
+    return ListView_GetNextItem(m_list, -1, LVNI_SELECTED);
+}
+
+void CListCtrlEx::SelectItem(int item) const
+{
+    const UINT state = LVIS_SELECTED | LVIS_FOCUSED;
+    ListView_SetItemState(m_list, item, state, state);
+    ListView_SetSelectionMark(m_list, item);
+    ListView_EnsureVisible(m_list, item, FALSE);
+}
+
+void CListCtrlEx::FitColumns(int firstPercent, int lastPercent) const
 {
     RECT client = {};
     if (!m_list || !GetClientRect(m_list, &client))
         return;
     const int first = client.right * firstPercent / 100;
+    const int last = client.right * lastPercent / 100;
     ListView_SetColumnWidth(m_list, 0, first);
-    ListView_SetColumnWidth(m_list, 1, client.right - first);
+    ListView_SetColumnWidth(m_list, 1, client.right - first - last);
+    ListView_SetColumnWidth(m_list, 2, last);
 }

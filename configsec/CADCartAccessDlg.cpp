@@ -1,4 +1,5 @@
 #include "configsec/CADCartAccessDlg.h"
+#include "common/CResourceLoader.h"
 #include "configsec/CADListViewHelper.h"
 #include "configsec/CADSelectDlg.h"
 #include "configsec/ConfigSecInstance.h"
@@ -65,24 +66,62 @@ size_t CADCartAccessDlg::AddAccounts(const CSmartList<CADObject*>& chosen)
             AddRow(object);
         ++added;
     }
+    if (m_hWnd)
+        UpdateSummary();
     return added;
+}
+
+// An entry that names no domain ("Staff" instead of "HQ\Staff"): the agent refuses it.
+bool CADCartAccessDlg::IsBareName(const CADObject& object)
+{
+    return object.GetListText().Find(L'\\') < 0;
 }
 
 void CADCartAccessDlg::AddRow(const CADObject* object)
 {
-    CADListView::AddRow(m_list, object->GetListText(), object, false);
+    // Beside the entry, in words: whether the directory knows it, and whether the agent can
+    // use it at all (the icon alone tells only the first, and only to who knows the icons).
+    const int row = CADListView::AddRow(m_list, object->GetListText(), object, false);
+    UINT problem = 0;
+    if (IsBareName(*object))
+        problem = IDS_CONFIGSEC_ENTRY_NO_DOMAIN;
+    else if (object->m_kind == CADObject::KindNotFound)
+        problem = IDS_CONFIGSEC_ENTRY_NOT_FOUND;
+    if (row >= 0 && problem != 0)
+    {
+        CStringEx text = CResourceLoader::Instance().LoadText(problem);
+        ListView_SetItemText(m_list, row, 1, const_cast<LPWSTR>(text.GetString()));
+    }
+}
+
+void CADCartAccessDlg::UpdateSummary() const
+{
+    int notFound = 0, bare = 0;
+    for (size_t i = 0; i < m_entries.GetCount(); ++i)
+    {
+        const CADObject& entry = *m_entries.GetAt(i);
+        if (IsBareName(entry))
+            ++bare;
+        else if (entry.m_kind == CADObject::KindNotFound)
+            ++notFound;
+    }
+    CStringEx summary;
+    if (notFound > 0 || bare > 0)
+        CResourceLoader::Instance().FormatString(summary, IDS_CONFIGSEC_ENTRIES_SUMMARY, notFound, bare);
+    SetDlgItemText(IDC_CONFIGSEC_CART_SUMMARY, summary);
 }
 
 BOOL CADCartAccessDlg::OnInitDialog()
 {
     m_list = GetDlgItem(IDC_CONFIGSEC_ACCOUNTS);
-    const UINT headings[] = { IDS_CONFIGSEC_COLUMN_ACCOUNT };
-    const int widths[] = { 250 };
-    CADListView::Prepare(m_list, headings, widths, 1, false);
+    const UINT headings[] = { IDS_CONFIGSEC_COLUMN_ACCOUNT, IDS_CONFIGSEC_COLUMN_PROBLEM };
+    const int widths[] = { 140, 90 };   // the list's width less a scroll bar
+    CADListView::Prepare(m_list, headings, widths, 2, false);
     CADListView::SetKindIcons(m_list);
     CentreOver(m_hWnd, m_parent);
     for (size_t i = 0; i < m_entries.GetCount(); ++i)
         AddRow(m_entries.GetAt(i));
+    UpdateSummary();
     if (m_report.directoryUnreachable)
         PostMessage(WM_SHOW_LOAD_PROBLEM);
     return TRUE;
@@ -100,8 +139,16 @@ LRESULT CADCartAccessDlg::OnAdd(WPARAM, LPARAM, BOOL&)
     CSmartList<CADObject*> chosen;
     CADSelectDlg select(m_hWnd, chosen);
     const INT_PTR answer = select.DoModal();
-    if (answer == IDOK)
-        AddAccounts(chosen);
+    if (answer == IDOK && AddAccounts(chosen) > 0)
+    {
+        // The last entry added is selected in the list, which takes the focus: Enter then
+        // accepts the list (the focus would otherwise be back on Add, and Enter add again).
+        const int last = ListView_GetItemCount(m_list) - 1;
+        ListView_SetItemState(m_list, -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(m_list, last, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(m_list, last, FALSE);
+        FocusControl(m_list);
+    }
     else if (answer == -1)
         ConfigSecInstance::MessageBox(m_hWnd, IDS_CONFIGSEC_NO_RICHEDIT); // its template needs the rich edit
     return 0;
@@ -118,5 +165,6 @@ LRESULT CADCartAccessDlg::OnRemove(WPARAM, LPARAM, BOOL&)
     const CADObject* object = CADListView::ObjectAt(m_list, row);
     ListView_DeleteItem(m_list, row);
     m_entries.Remove(object);
+    UpdateSummary();
     return 0;
 }

@@ -35,6 +35,10 @@ private:
     LRESULT OnRemove(WPARAM, LPARAM, BOOL&);
     LRESULT OnShowLoadProblem(WPARAM, LPARAM, BOOL&);
     void AddRow(const CADObject* object);
+    // Below the list: how many entries the directory does not know, and how many the agent
+    // refuses for want of a domain (nothing when every entry is fine).
+    void UpdateSummary() const;
+    static bool IsBareName(const CADObject& object);
 
     HWND m_list = nullptr;
     CSmartList<CADObject*> m_entries;

@@ -17,7 +17,9 @@ void Prepare(HWND list, const UINT* headingIds, const int* widths, int columns, 
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.pszText = const_cast<LPWSTR>(heading.GetString());
-        column.cx = widths[i];
+        RECT width = { 0, 0, widths[i], 0 };
+        MapDialogRect(GetParent(list), &width);
+        column.cx = width.right;
         column.iSubItem = i;
         ListView_InsertColumn(list, i, &column);
     }

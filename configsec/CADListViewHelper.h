@@ -6,7 +6,8 @@
 // icons of the account kinds, and rows that carry their CADObject as item data.
 namespace CADListView
 {
-// Full-row selection (and check boxes when asked) and one column per heading.
+// Full-row selection (and check boxes when asked) and one column per heading. The widths
+// are in dialog units of the list's dialog, so the columns grow with its font and DPI.
 void Prepare(HWND list, const UINT* headingIds, const int* widths, int columns, bool checkBoxes);
 // Small and large image lists with the user icon (index 0) and the group icon (index 1),
 // taken from the library's resource module; the list view owns and destroys them.

@@ -59,23 +59,39 @@ BOOL CADSelectAdvanceDlg::OnInitDialog()
 
     m_results = GetDlgItem(IDC_CONFIGSEC_NAMES);
     const UINT headings[] = { IDS_CONFIGSEC_COLUMN_NAME, IDS_CONFIGSEC_COLUMN_DISPLAY, IDS_CONFIGSEC_COLUMN_DESCRIPTION };
-    const int widths[] = { 130, 150, 170 };
+    const int widths[] = { 90, 100, 122 };
     CADListView::Prepare(m_results, headings, widths, 3, true);
     CADListView::SetKindIcons(m_results);
 
     ::EnableWindow(GetDlgItem(IDC_CONFIGSEC_FIND_NOW), FALSE);
     ::EnableWindow(GetDlgItem(IDC_CONFIGSEC_STOP), FALSE);
     ::EnableWindow(GetDlgItem(IDOK), FALSE);
-    return TRUE;
+    // The page's controls come right after the location box in the Tab order (the page was
+    // created after the template's controls), and the name is where typing starts.
+    SetWindowPos(m_page.GetSafeHwnd(), GetDlgItem(IDC_CONFIGSEC_LOCATION), 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    FocusControl(m_page.GetDlgItem(IDC_CONFIGSEC_NAME_EDIT));
+    return FALSE;
 }
 
 void CADSelectAdvanceDlg::SetSearching(bool searching)
 {
-    ::EnableWindow(GetDlgItem(IDC_CONFIGSEC_FIND_NOW), !searching && m_page.GetName().GetLength() > 0);
-    ::EnableWindow(GetDlgItem(IDCANCEL), !searching);
-    ::EnableWindow(GetDlgItem(IDC_CONFIGSEC_LOCATION), !searching);
+    // Whatever control holds the focus (Find Now, or the name after Enter) hands it over
+    // before it goes grey: to Stop during the search, back to the name after it.
+    const HWND stop = GetDlgItem(IDC_CONFIGSEC_STOP);
+    const HWND name = m_page.GetDlgItem(IDC_CONFIGSEC_NAME_EDIT);
+    if (searching)
+    {
+        ::EnableWindow(stop, TRUE);
+        if (::IsChild(m_page.GetSafeHwnd(), ::GetFocus()))
+            FocusControl(stop);
+    }
     m_page.EnableControls(!searching);
-    ::EnableWindow(GetDlgItem(IDC_CONFIGSEC_STOP), searching);
+    const HWND focusTo = searching ? stop : name;
+    EnableControl(GetDlgItem(IDC_CONFIGSEC_FIND_NOW), !searching && m_page.GetName().GetLength() > 0, focusTo);
+    EnableControl(GetDlgItem(IDCANCEL), !searching, focusTo);
+    EnableControl(GetDlgItem(IDC_CONFIGSEC_LOCATION), !searching, focusTo);
+    EnableControl(stop, searching, focusTo);
 }
 
 void CADSelectAdvanceDlg::ClearResults()
@@ -201,6 +217,14 @@ LRESULT CADSelectAdvanceDlg::OnSearchDone(WPARAM wParam, LPARAM, BOOL&)
         m_thread.Wait(kJoinTimeoutMs);
     m_thread.Close();
     SetSearching(false);
+    // Found rows: the first is highlighted and has the focus, so Enter chooses it.
+    if (ListView_GetItemCount(m_results) > 0)
+    {
+        const UINT state = LVIS_SELECTED | LVIS_FOCUSED;
+        ListView_SetItemState(m_results, 0, state, state);
+        SetDefaultButton(IDOK);
+        FocusControl(m_results);
+    }
     const HRESULT hr = static_cast<HRESULT>(wParam);
     if (FAILED(hr))
         CADLocationCombo::ReportFailure(m_hWnd, hr, m_location);

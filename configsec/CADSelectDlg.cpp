@@ -254,6 +254,9 @@ LRESULT CADSelectDlg::OnAdvanced(WPARAM, LPARAM, BOOL&)
         units.push_back(std::move(unit));
     }
     WriteUnits(units);
+    // The names are there: Enter now confirms them (the focus would otherwise be back on
+    // Advanced, and Enter would open the search again).
+    FocusControl(GetDlgItem(IDOK));
     return 0;
 }
 

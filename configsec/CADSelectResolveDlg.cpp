@@ -18,7 +18,7 @@ BOOL CADSelectResolveDlg::OnInitDialog()
     SetDlgItemText(IDC_CONFIGSEC_PROMPT, m_name);
     HWND list = GetDlgItem(IDC_CONFIGSEC_NAMES);
     const UINT headings[] = { IDS_CONFIGSEC_COLUMN_NAME, IDS_CONFIGSEC_COLUMN_DISPLAY, IDS_CONFIGSEC_COLUMN_DESCRIPTION };
-    const int widths[] = { 120, 140, 160 };
+    const int widths[] = { 80, 90, 102 };
     CADListView::Prepare(list, headings, widths, 3, false);
     CADListView::SetKindIcons(list);
     for (const auto& candidate : m_candidates)

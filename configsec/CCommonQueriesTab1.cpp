@@ -51,9 +51,12 @@ LRESULT CCommonQueriesTab1::OnNameChange(WPARAM wParam, LPARAM, BOOL& handled)
         handled = FALSE;
         return 0;
     }
-    // Find Now of the hosting dialog is offered only while there is a name to find.
+    // Find Now of the hosting dialog is offered only while there is a name to find, and is
+    // then what Enter presses.
     HWND host = ::GetParent(m_hWnd);
-    ::EnableWindow(::GetDlgItem(host, IDC_CONFIGSEC_FIND_NOW), GetDlgItemText(IDC_CONFIGSEC_NAME_EDIT).GetLength() > 0);
+    const bool hasName = GetDlgItemText(IDC_CONFIGSEC_NAME_EDIT).GetLength() > 0;
+    ::EnableWindow(::GetDlgItem(host, IDC_CONFIGSEC_FIND_NOW), hasName);
+    ::SendMessageW(host, DM_SETDEFID, hasName ? IDC_CONFIGSEC_FIND_NOW : IDOK, 0);
     return 0;
 }
 
@@ -88,8 +91,9 @@ void CCommonQueriesTabControl::ShowPage(int index)
         HWND page = m_pages[i]->GetSafeHwnd();
         if (static_cast<int>(i) == index)
         {
-            SetWindowPos(page, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                         SWP_SHOWWINDOW | SWP_NOACTIVATE);
+            // The page keeps its place in the Tab order.
+            SetWindowPos(page, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                         SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOZORDER);
         }
         else
             ShowWindow(page, SW_HIDE);

@@ -27,9 +27,9 @@
 #define IDS_EDITOR_CONFIGSEC_INIT_FAILED    280 // the picker library refused to start (code)
 #define IDS_EDITOR_NOT_CONSOLE_SESSION      305 // cart access edited outside the console session
 #define IDS_EDITOR_NO_APPLICATION           521 // an opened file belongs to no known application
-#define IDS_EDITOR_NOT_ADMIN                522 // notice: the user is not an administrator
-#define IDS_EDITOR_SAVE_FAILED              529 // the save failed (code, path)
-#define IDS_EDITOR_DISCARD_CHANGES          530 // unsaved changes at close (Yes/No)
+#define IDS_EDITOR_NOT_ADMIN                522 // notice: a local account is not counted as an administrator
+#define IDS_EDITOR_SAVE_FAILED              529 // the save failed (%s why, %s path, %08X code)
+#define IDS_EDITOR_DISCARD_CHANGES          530 // %s: the file; save unsaved changes first? (Yes/No/Cancel)
 #define IDS_EDITOR_SERVICE_NOTIFY_FAILED    533 // the service could not be told of its new file
 #define IDS_EDITOR_XML_EMPTY                580 // the document has no XML text to show
 
@@ -43,6 +43,32 @@
 #define IDS_EDITOR_RELOAD_DISCARD           7207 // unsaved changes at a reload (Yes/No)
 #define IDS_EDITOR_DESCRIPTION_KEY          7208 // %s: the setting's key in the file
 #define IDS_EDITOR_STATUS_NO_DOCUMENT       7210 // %s %s: the application, the file a reload could not read
+
+// The notice: what a save of the shown file does, and why the user is no administrator.
+#define IDS_EDITOR_NOTICE_DIRECT            7400 // this account may write the file
+#define IDS_EDITOR_NOTICE_SERVICE           7401 // an administrator's save goes through the service
+#define IDS_EDITOR_NOTICE_READ_ONLY         7402 // nobody will write the file for this account
+#define IDS_EDITOR_NOT_ADMIN_MEMBER         7403 // a domain account outside the Administrators group
+
+// The list's state column: heading, and the words for a changed setting and for a required
+// entry the file lacks.
+#define IDS_EDITOR_COLUMN_STATE             7404
+#define IDS_EDITOR_STATE_CHANGED            7405
+#define IDS_EDITOR_STATE_MISSING            7406
+
+// Why a save failed and what to do, the first part of IDS_EDITOR_SAVE_FAILED.
+#define IDS_EDITOR_SAVE_NO_SECTION          7407 // the document has no settings section
+#define IDS_EDITOR_SAVE_IN_USE              7408 // another program holds the file
+#define IDS_EDITOR_SAVE_READ_ONLY           7409 // refused, and no service road for this account
+#define IDS_EDITOR_SAVE_NO_SERVICE          7410 // refused, and the service is missing
+#define IDS_EDITOR_SAVE_SERVICE_REFUSED     7411 // refused by the file and by the service
+#define IDS_EDITOR_SAVE_SERVICE_FAILED      7412 // the service failed otherwise
+#define IDS_EDITOR_SAVE_OTHER               7413 // any other failure
+
+// The window's title: %s %s %s the caption, the application, the file; with a fall-back
+// %s %s %s %s the caption, the application shown, the one whose file could not be read, the file.
+#define IDS_EDITOR_TITLE_FILE               7419
+#define IDS_EDITOR_TITLE_FALLBACK           7422
 
 // Open and save dialogs: the default extension and the filter ("|" separates its parts).
 #define IDS_EDITOR_FILE_EXTENSION           447

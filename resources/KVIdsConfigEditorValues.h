@@ -77,6 +77,7 @@
 #define IDS_EDT_RANGE_LOW_LIMIT         539
 #define IDS_EDT_LIST_TEXT_NOT_ADDED     7209 // %s: text typed in the list editor and not added (Yes/No/Cancel)
 #define IDS_EDT_KEY_NOT_LISTED          7211 // %s %X: the unknown key's name and its code
+#define IDS_EDT_NOTE_WITH_LIMITS        7414 // %s %d %d: a Number's note and its limits, shown before any refusal
 
 // Dialog templates.
 #define IDD_EDIT_VALUE                  118
@@ -105,6 +106,7 @@
 #define IDC_ML_REPLACE                  1023
 #define IDC_ML_ENTRY                    1024
 #define IDC_ML_VALUES                   1025
+#define IDC_ML_NOTE                     7420 // the setting's note: what a value looks like
 
 // Control of the XML view (120).
 #define IDC_XML_TEXT                    1039

@@ -28,6 +28,7 @@
 #define IDC_CONFIGSEC_REMOVE            1033 // Remove of the cart-access dialog; location text of the correction dialog
 #define IDC_CONFIGSEC_STOP              1036
 #define IDC_CONFIGSEC_ACCOUNTS          1038
+#define IDC_CONFIGSEC_CART_SUMMARY      7421 // below the cart-access list: entries with a problem
 
 // Texts.
 #define IDS_CONFIGSEC_COLUMN_ACCOUNT    252 // heading of the cart-access list
@@ -65,3 +66,9 @@
 #define IDS_CONFIGSEC_COLUMN_DESCRIPTION 6209
 #define IDS_CONFIGSEC_TAB_COMMON        6210
 #define IDS_CONFIGSEC_NO_RICHEDIT       6211
+
+// What the cart-access dialog says of entries the directory does not know or the agent refuses.
+#define IDS_CONFIGSEC_COLUMN_PROBLEM    7415
+#define IDS_CONFIGSEC_ENTRY_NOT_FOUND   7416
+#define IDS_CONFIGSEC_ENTRY_NO_DOMAIN   7417
+#define IDS_CONFIGSEC_ENTRIES_SUMMARY   7418 // %d %d: entries not found, entries without a domain

@@ -198,6 +198,37 @@ CStringEx CDialogEx::GetWindowText() const
     return text;
 }
 
+void CDialogEx::EnableControl(HWND control, bool enable, HWND focusTo) const
+{
+    if (!control)
+        return;
+    if (!enable)
+    {
+        const HWND focus = ::GetFocus();
+        if (focus && (focus == control || ::IsChild(control, focus)))
+        {
+            if (focusTo && focusTo != control)
+                FocusControl(focusTo);
+            else
+                ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
+        }
+    }
+    ::EnableWindow(control, enable ? TRUE : FALSE);
+}
+
+void CDialogEx::FocusControl(HWND control) const
+{
+    if (control)
+        ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
+int CDialogEx::DialogUnitsToPixels(int units) const
+{
+    RECT rect = { 0, 0, units, 0 };
+    ::MapDialogRect(m_hWnd, &rect);
+    return rect.right;
+}
+
 BOOL CDialogEx::OnInitDialog()
 {
     return TRUE;

@@ -82,6 +82,19 @@ public:
     {
         return ::SendMessageW(m_hWnd, message, wParam, lParam);
     }
+    // Enables or disables a control. A control that holds the keyboard focus gives it to
+    // focusTo first (to the next control in the Tab order when none is given): a disabled
+    // control keeps the focus, and the keyboard would then reach nothing in the dialog.
+    void EnableControl(HWND control, bool enable, HWND focusTo = nullptr) const;
+    // Moves the keyboard focus as the dialog manager does for Tab, so that the default
+    // button follows the focus.
+    void FocusControl(HWND control) const;
+    // The button that Enter presses while the focus is not on a push button.
+    void SetDefaultButton(int id) const { ::SendMessageW(m_hWnd, DM_SETDEFID, static_cast<WPARAM>(id), 0); }
+    // Horizontal dialog units in pixels: the dialog's font, and so its units, follow the
+    // window's DPI.
+    int DialogUnitsToPixels(int units) const;
+
     // True while DoModal serves the dialog.
     bool IsModalRunning() const noexcept { return m_modalRunning; }
 

@@ -10,11 +10,14 @@
 //     its replacement fails with ERROR_ACCESS_DENIED, as it does where the file's
 //     permissions leave this account out (Wine keeps no permissions).
 // The directory stand-in then decides, from its data, whether the account administers the
-// computer, in this process and in the configuration service alike.
+// computer, in this process and in the configuration service alike. The picker library
+// carries its own copy of the directory code, beyond the seam: the domain-join stand-in
+// answers its join questions the same way, so its searches go to the domain too.
 #include "common/CADQuery.h"
 #include "common/CConfigurationEx.h"
 #include "configeditor/CKelvoAgentConfigApp.h"
 #include "configeditor/CKelvoAgentConfigAppState.h"
+#include "sim/domainjoin/SimDomainJoin.h"
 #include <shellapi.h>
 #include <string>
 
@@ -69,6 +72,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     LocalFree(arguments);
 
     CADQuery::SetDomainJoinHook(&JoinedToOwnDomain);
+    SimJoinModuleToDomain(GetModuleHandleW(L"KelvoAgentConfigSec.dll"), ComputerName().c_str());
     CKelvoAgentConfigAppState::SetAccountNameHook(&DomainAccountName);
     CConfigurationEx::SetReplaceFile(&ReplaceUnlessRefused);
 

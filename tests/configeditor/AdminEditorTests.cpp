@@ -100,7 +100,8 @@ TEST_F(AdminEditor, ARefusedFileIsSavedThroughTheServiceAndTheRunningAgentIsTold
     WriteFileBytes(m_agentFile, kAgentFile);
     ASSERT_NO_FATAL_FAILURE(StartAgentPeer());
     ASSERT_NO_FATAL_FAILURE(StartEditor(L"/refuse \"" + m_agentFile + L"\""));
-    EXPECT_EQ(L"", WindowText(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)));
+    const HWND notice = GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE);
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NOTICE_DIRECT), WindowText(notice));
     EXPECT_FALSE(SaveEnabled());
 
     // Enter in the list opens the value editor; the Enter that confirms it does not open it
@@ -132,6 +133,8 @@ TEST_F(AdminEditor, ARefusedFileIsSavedThroughTheServiceAndTheRunningAgentIsTold
     EXPECT_TRUE(WaitFor([&] { return !SaveEnabled(); }, 5000));
     EXPECT_EQ(L"40", Value(L"Prompt time-out"));
     EXPECT_FALSE(MessageBoxOpen());
+    // The notice now says where this file's saves go.
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NOTICE_SERVICE), WindowText(notice));
     Screenshot(m_main, L"ConfigEditor_AdministratorSaved");
 }
 
@@ -211,3 +214,207 @@ TEST_F(AdminEditor, ThePickerOpenedFromTheListKeepsTheWholeMainWindowOutOfReach)
     EXPECT_TRUE(WaitFor([&] { return SaveEnabled(); }));
     Screenshot(m_main, L"ConfigEditor_AfterPickerFromTheList");
 }
+
+// The administrator at the keyboard alone, at 96 and 144 DPI (every dialog photographed at
+// both): arrows and Enter over a setting of every type, Enter to accept and Escape to cancel,
+// the list editor's Enter adding what was typed, the cart-access picker with its advanced
+// search by a typed name, Ctrl+S, and Close with unsaved edits answered with Cancel. The
+// file and the keyboard focus are checked at every step.
+class AdminKeyboardRoad : public AdminEditor, public ::testing::WithParamInterface<int>
+{
+protected:
+    std::wstring Shot(HWND window, const wchar_t* name)
+    {
+        return Screenshot(window, (std::wstring(name) + L"_" + std::to_wstring(GetParam()) + L"dpi").c_str());
+    }
+    // The focus reaches the control (with the dialog's activation, a moment after it shows).
+    static bool HasFocus(HWND dialog, HWND control)
+    {
+        return WaitFor([&] { return Focused(dialog) == control; }, 3000);
+    }
+    int Selected() { return static_cast<int>(SendMessageW(m_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)); }
+    // Walks the list with the arrow keys to the setting, presses Enter and waits for its dialog.
+    HWND EnterOn(const wchar_t* caption, const wchar_t* title = nullptr)
+    {
+        const int target = CRemoteList(m_list).Find(caption);
+        for (int guard = 0; guard < 20 && Selected() != target; ++guard)
+            Press(m_main, Selected() < target ? VK_DOWN : VK_UP);
+        EXPECT_EQ(target, Selected()) << Narrow(caption);
+        EXPECT_TRUE(HasFocus(m_main, m_list));
+        Press(m_main, VK_RETURN);
+        return FindDialog(m_editor.Id(), [&](const std::wstring& shown) { return shown == (title ? title : caption); });
+    }
+    // The dialog is gone, the focus is back in the list and nothing opened again.
+    void Closed(HWND dialog, const wchar_t* title)
+    {
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }));
+        EXPECT_TRUE(HasFocus(m_main, m_list)) << Narrow(title);
+        EXPECT_EQ(nullptr, FindDialog(m_editor.Id(), [&](const std::wstring& shown) { return shown == title; }, 700))
+            << Narrow(title) << " opened again";
+    }
+};
+
+TEST_P(AdminKeyboardRoad, AnAdministratorEditsAndSavesWithTheKeyboardAlone)
+{
+    WriteFileBytes(m_agentFile, kAgentFile);
+    const std::wstring data = m_folder + L"\\directory.ini";
+    WriteFileBytes(data, ReadFileBytes(data) + "[group R&D Nurses]\r\ndescription = Research\r\n[user pat]\r\n"
+                                               "display = Pat Lee\r\n[group Pat Lee]\r\n");
+    const DWORD dpi = static_cast<DWORD>(GetParam());
+    const DWORD before = SetLogPixels(dpi);
+    StartEditor();
+    SetLogPixels(before);
+    ASSERT_NE(nullptr, m_main);
+    auto dialog = [&](const wchar_t* title) {
+        return FindDialog(m_editor.Id(), [&](const std::wstring& shown) { return shown == title; });
+    };
+    // Types, presses the key, and photographs the dialog that comes.
+    auto step = [&](HWND window, const wchar_t* typed, WORD key, const wchar_t* title, const wchar_t* shot) {
+        EXPECT_TRUE(WaitFor([&] { return IsChild(window, Focused(window)); }, 3000));
+        Type(window, typed);
+        Press(window, key);
+        const HWND next = *title ? dialog(title) : nullptr;
+        if (next)
+            Shot(next, shot);
+        return next;
+    };
+    // Common controls 6 (the manifest), and a layout at the DPI set: the list's 406 dialog
+    // units take over 1.4 pixels each at 96 DPI, and more with the DPI.
+    EXPECT_TRUE(LoadsCommonControls6(m_editor.Id()));
+    RECT listArea = {};
+    GetClientRect(m_list, &listArea);
+    EXPECT_GT(listArea.right, static_cast<LONG>(406 * 14 * dpi / (10 * 96)));
+    // The first setting is selected and described, in the definitions' order, captions alone.
+    EXPECT_TRUE(HasFocus(m_main, m_list));
+    EXPECT_EQ(0, Selected());
+    EXPECT_EQ(L"Log retention", CRemoteList(m_list).Text(0, 0));
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NOTICE_DIRECT), WindowText(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)));
+    Shot(m_main, L"Road_Main");
+
+    // A setting of every single-value type: Enter opens its editor with the focus on the
+    // value (control focus), keys change it, Enter accepts and Escape drops the change.
+    struct Edit { const wchar_t* caption; int focus; const wchar_t* typed; WORD key, modifier, end; const wchar_t* shown; };
+    for (const Edit& edit : { Edit{ L"Menu text: start sign-on", 1037, L"Open the drawers", 0, 0, VK_RETURN, L"Open the drawers" },
+                              Edit{ L"Prompt time-out", 1029, L"99", 0, 0, VK_ESCAPE, L"20" },
+                              Edit{ L"Exit in the notification menu", 0, L"", 'Y', VK_MENU, VK_RETURN, L"Yes" },
+                              Edit{ L"Log level", 1006, L"", VK_DOWN, 0, VK_RETURN, L"Start and stop" } })
+    {
+        HWND editor = EnterOn(edit.caption);
+        ASSERT_NE(nullptr, editor) << Narrow(edit.caption);
+        EXPECT_TRUE(!edit.focus || HasFocus(editor, GetDlgItem(editor, edit.focus))) << Narrow(edit.caption);
+        EXPECT_TRUE(GetWindowLongW(GetDlgItem(editor, 1011), GWL_STYLE) & SS_NOPREFIX);
+        EXPECT_TRUE(edit.focus != 1029 || WindowText(GetDlgItem(editor, 1014)).find(L"(from 1 to 99)") != std::wstring::npos)
+            << "no limits shown";
+        Shot(editor, (L"Road_Edit_" + std::to_wstring(edit.focus)).c_str());
+        Type(editor, edit.typed);
+        if (edit.key)
+            Press(editor, edit.key, edit.modifier);
+        Press(editor, edit.end);
+        Closed(editor, edit.caption);
+        EXPECT_EQ(edit.shown, Value(edit.caption));
+    }
+    // List: Enter adds the typed value and the focus stays where the next one is typed.
+    HWND editor = EnterOn(L"Supported carts");
+    ASSERT_NE(nullptr, editor);
+    EXPECT_TRUE(HasFocus(editor, GetDlgItem(editor, 1024)));
+    EXPECT_NE(std::wstring::npos, WindowText(GetDlgItem(editor, 7420)).find(L"VID_")) << "no format hint";
+    Type(editor, L"HID\\VID_1FC9&PID_0003");
+    Press(editor, VK_RETURN);
+    EXPECT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(editor, 1025), LB_GETCOUNT, 0, 0) == 2; }));
+    // Add pressed with the keyboard goes grey and gives the focus back to the typing.
+    Type(editor, L"HID\\VID_1FC9&PID_0004");
+    Press(editor, VK_TAB);
+    Press(editor, VK_TAB);
+    EXPECT_TRUE(HasFocus(editor, GetDlgItem(editor, 1021)));
+    Press(editor, VK_SPACE);
+    EXPECT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(editor, 1025), LB_GETCOUNT, 0, 0) == 3; }));
+    EXPECT_TRUE(HasFocus(editor, GetDlgItem(editor, 1024)));
+    Shot(editor, L"Road_EditList");
+    Press(editor, VK_RETURN);
+    Closed(editor, L"Supported carts");
+    EXPECT_EQ(L"HID\\VID_0B6A&PID_0417 HID\\VID_1FC9&PID_0003 HID\\VID_1FC9&PID_0004", Value(L"Supported carts"));
+
+    // Cart access: a name nobody has is corrected to one two accounts share, and one is chosen.
+    HWND picker = EnterOn(L"Cart access", L"Cart Access");
+    ASSERT_NE(nullptr, picker);
+    auto pressAdd = [&] {
+        EXPECT_TRUE(HasFocus(picker, GetDlgItem(picker, 1038)));
+        Press(picker, VK_TAB);
+        EXPECT_TRUE(HasFocus(picker, GetDlgItem(picker, 1001)));
+        Press(picker, VK_SPACE);
+        return dialog(L"Select Users or Groups");
+    };
+    HWND select = pressAdd();
+    ASSERT_NE(nullptr, select);
+    EXPECT_TRUE(HasFocus(select, GetDlgItem(select, 1027)));
+    Shot(select, L"Road_Select");
+    HWND correct = step(select, L"nobody", VK_RETURN, L"Name Not Found", L"Road_Correct");
+    ASSERT_NE(nullptr, correct);
+    HWND resolve = step(correct, L"Pat Lee", VK_RETURN, L"Multiple Names Found", L"Road_Resolve");
+    ASSERT_NE(nullptr, resolve);
+    Press(resolve, VK_DOWN);
+    Press(resolve, VK_RETURN);
+    ASSERT_TRUE(WaitFor([&] { return CRemoteList(GetDlgItem(picker, 1038)).Count() == 1; }));
+    // The advanced search: typing starts in the name, Enter finds, Enter takes the row found.
+    select = pressAdd();
+    ASSERT_NE(nullptr, select);
+    EXPECT_TRUE(HasFocus(select, GetDlgItem(select, 1027)));
+    Press(select, 'D', VK_MENU);
+    HWND advanced = dialog(L"Select Users or Groups: Advanced Search");
+    ASSERT_NE(nullptr, advanced);
+    HWND name = nullptr;
+    EXPECT_TRUE(WaitFor([&] { return GetDlgCtrlID(name = Focused(advanced)) == 1026; }));
+    EXPECT_EQ(GetParent(name), GetParent(GetNextDlgTabItem(advanced, GetDlgItem(advanced, 1018), FALSE))) << "the page does not follow the location";
+    step(advanced, L"R&D Nurses", VK_RETURN, L"", L"");
+    HWND results = GetDlgItem(advanced, 1027);
+    ASSERT_TRUE(WaitFor([&] { return CRemoteList(results).Count() == 1 && Focused(advanced) == results; }));
+    Shot(advanced, L"Road_Advanced");
+    Press(advanced, VK_RETURN);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(advanced); }));
+    EXPECT_TRUE(HasFocus(select, GetDlgItem(select, IDOK)));
+    Press(select, VK_RETURN);
+    ASSERT_TRUE(WaitFor([&] { return CRemoteList(GetDlgItem(picker, 1038)).Count() == 2; }));
+    Shot(picker, L"Road_CartAccess");
+    Press(picker, VK_RETURN);
+    Closed(picker, L"Cart Access");
+    EXPECT_NE(std::wstring::npos, Value(L"Cart access").find(L"\\R&D Nurses")) << Narrow(Value(L"Cart access"));
+
+    // Ctrl+U shows the XML; Escape closes it.
+    Press(m_main, 'U', VK_CONTROL);
+    HWND xml = dialog(L"Configuration XML");
+    ASSERT_NE(nullptr, xml);
+    Shot(xml, L"Road_ViewXml");
+    Press(xml, VK_ESCAPE);
+    Closed(xml, L"Configuration XML");
+
+    // Ctrl+S saves every edit.
+    Press(m_main, 'S', VK_CONTROL);
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(m_agentFile).find("Open the drawers") != std::string::npos; }));
+    const std::string saved = ReadFileBytes(m_agentFile);
+    for (const char* text : { "ShowExitMenuItem", "PID_0004", "R&amp;D Nurses", "<value>20</value>" })
+        EXPECT_NE(std::string::npos, saved.find(text)) << text << "\n" << saved;
+    EXPECT_TRUE(WaitFor([&] { return !SaveEnabled(); }));
+
+    // An unsaved edit at Close: the question names the file, Save is its default, and Cancel
+    // (Escape) keeps the window, the edit and the file as they were.
+    step(EnterOn(L"Menu text: end access"), L"Lock the drawers", VK_RETURN, L"", L"");
+    Closed(nullptr, L"Menu text: end access");
+    Press(m_main, VK_ESCAPE);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = dialog(m_caption.c_str())) != m_main && box; }));
+    EXPECT_TRUE(HasFocus(box, GetDlgItem(box, IDYES)));
+    Shot(box, L"Road_SaveChanges");
+    Press(box, VK_ESCAPE);
+    EXPECT_TRUE(HasFocus(m_main, m_list));
+    EXPECT_FALSE(m_editor.WaitForExit(300));
+    EXPECT_EQ(L"Lock the drawers", Value(L"Menu text: end access"));
+    EXPECT_EQ(saved, ReadFileBytes(m_agentFile));
+    // Tab to Save and Space: saved, and the button goes grey without taking the focus along.
+    Press(m_main, VK_TAB);
+    EXPECT_TRUE(HasFocus(m_main, GetDlgItem(m_main, IDOK)));
+    Press(m_main, VK_SPACE);
+    EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(m_agentFile).find("Lock the drawers") != std::string::npos; }));
+    EXPECT_TRUE(HasFocus(m_main, m_list));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, AdminKeyboardRoad, ::testing::Values(96, 144));

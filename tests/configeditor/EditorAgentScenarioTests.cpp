@@ -32,7 +32,7 @@ TEST(EditorAndAgent, ALogLevelSavedInTheEditorIsTakenByTheRunningAgent)
     CProcessRun editor;
     ASSERT_TRUE(editor.Start(folder.PathOf(L"KelvoAgentConfig.exe").GetString(), L"", folder.GetPath().GetString()));
     const std::wstring caption = ResourceText(IDS_EDITOR_CAPTION);
-    HWND main = FindDialog(editor.Id(), [&](const std::wstring& title) { return title == caption; }, 20000);
+    HWND main = FindDialog(editor.Id(), [&](const std::wstring& title) { return title.rfind(caption, 0) == 0; }, 20000);
     ASSERT_NE(nullptr, main);
     CRemoteList list(GetDlgItem(main, IDC_CONFIG_EDITOR_LIST));
     ASSERT_TRUE(WaitFor([&] { return list.Find(L"Log level") >= 0; }));

@@ -1,9 +1,11 @@
 #include "EditorTestSupport.h"
+#include "common/CHandleEx.h"
 #include "common/CResourceLoader.h"
 #include "resources/KVResourceIds.h"
 #include "tests/uisupport/UiScreenshot.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <algorithm>
 #include <atomic>
@@ -209,7 +211,7 @@ void StartEditorWindow(CProcessRun& editor, const std::wstring& folder, const st
                        const std::wstring& caption, DWORD limitMs, HWND& main, HWND& list)
 {
     ASSERT_TRUE(editor.Start(folder + L"\\KelvoAgentConfig.exe", arguments, folder));
-    main = FindDialog(editor.Id(), [&](const std::wstring& title) { return title == caption; }, limitMs);
+    main = FindDialog(editor.Id(), [&](const std::wstring& title) { return title.rfind(caption, 0) == 0; }, limitMs);
     ASSERT_NE(nullptr, main) << "the editor's window did not appear";
     list = GetDlgItem(main, IDC_CONFIG_EDITOR_LIST);
     ASSERT_TRUE(WaitFor([&] { return CRemoteList(list).Count() > 0; })) << "the list stayed empty";
@@ -340,8 +342,14 @@ namespace
 {
 void SendKey(HWND foreground, WORD key, DWORD flags)
 {
-    SetForegroundWindow(foreground);
-    WaitFor([&] { return GetForegroundWindow() == foreground; }, 1000);
+    // Null: to whichever window has the keyboard now (a dialog the key just opened). A window
+    // in front already is not brought there again: its activation would move the focus back
+    // to the control it had when it was last activated.
+    if (foreground && GetForegroundWindow() != foreground)
+    {
+        SetForegroundWindow(foreground);
+        WaitFor([&] { return GetForegroundWindow() == foreground; }, 1000);
+    }
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = key;
@@ -360,6 +368,65 @@ void KeyDown(HWND foreground, WORD key)
 void KeyUp(HWND foreground, WORD key)
 {
     SendKey(foreground, key, KEYEVENTF_KEYUP);
+}
+
+void Press(HWND foreground, WORD key, WORD modifier)
+{
+    if (modifier)
+        KeyDown(foreground, modifier);
+    KeyDown(modifier ? nullptr : foreground, key);
+    KeyUp(nullptr, key);
+    if (modifier)
+        KeyUp(nullptr, modifier);
+}
+
+void Type(HWND foreground, const std::wstring& text)
+{
+    if (GetForegroundWindow() != foreground)
+    {
+        SetForegroundWindow(foreground);
+        WaitFor([&] { return GetForegroundWindow() == foreground; }, 1000);
+        Sleep(100);
+    }
+    for (wchar_t c : text)
+        for (DWORD flags : { KEYEVENTF_UNICODE, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP })
+        {
+            INPUT input = { INPUT_KEYBOARD, {} };
+            input.ki.wScan = c;
+            input.ki.dwFlags = flags;
+            SendInput(1, &input, sizeof(input));
+        }
+    // The keys that follow wait until the text arrived where the focus is.
+    WaitFor([&] { return WindowText(Focused(foreground)).find(text) != std::wstring::npos; }, 3000);
+}
+
+HWND Focused(HWND window)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+bool LoadsCommonControls6(DWORD processId)
+{
+    const CHandleEx process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    HMODULE modules[512] = {};
+    DWORD bytes = 0;
+    if (!process.IsValid() || !EnumProcessModules(process.GetHandle(), modules, sizeof(modules), &bytes))
+        return false;
+    wchar_t path[MAX_PATH] = {};
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < ARRAYSIZE(modules); ++i)
+        if (GetModuleFileNameExW(process.GetHandle(), modules[i], path, MAX_PATH) && wcsstr(CharLowerW(path), L"common-controls_6595b64144ccf1df_6."))
+            return true;
+    return false;
+}
+
+DWORD SetLogPixels(DWORD dpi)
+{
+    DWORD old = 96, size = sizeof(old);
+    RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", RRF_RT_REG_DWORD, nullptr, &old, &size);
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof(dpi));
+    return old;
 }
 
 void MouseClick(HWND window)

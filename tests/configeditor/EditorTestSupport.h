@@ -67,6 +67,17 @@ void SetText(HWND dialog, int controlId, const std::wstring& text);
 // does (the window with the keyboard focus receives it and the key's state follows it).
 void KeyDown(HWND foreground, WORD key);
 void KeyUp(HWND foreground, WORD key);
+// A key pressed and released (with the modifier held around it when given); text typed.
+void Press(HWND foreground, WORD key, WORD modifier = 0);
+void Type(HWND foreground, const std::wstring& text);
+// The control with the keyboard focus in the window's thread (null when none).
+HWND Focused(HWND window);
+// Whether the process runs with the common controls of version 6 (the side-by-side
+// comctl32.dll its manifest asks for, not the system folder's version 5).
+bool LoadsCommonControls6(DWORD processId);
+// Sets the DPI the programs started from now on take at their start (Wine reads LogPixels
+// under HKCU\Control Panel\Desktop once per process); answers the value it replaced.
+DWORD SetLogPixels(DWORD dpi);
 // Moves the mouse to the middle of the window and clicks its left button, as a user does:
 // the system decides who gets the click (nobody, when the window or its owner is disabled).
 void MouseClick(HWND window);

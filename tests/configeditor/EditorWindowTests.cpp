@@ -158,7 +158,8 @@ protected:
         RECT client = {};
         GetClientRect(m_list, &client);
         CRemoteList list(m_list);
-        return list.ColumnWidth(0) + list.ColumnWidth(1) == client.right && list.ColumnWidth(0) > list.ColumnWidth(1);
+        return list.ColumnWidth(0) + list.ColumnWidth(1) + list.ColumnWidth(2) == client.right &&
+               list.ColumnWidth(0) > list.ColumnWidth(1);
     }
     std::string AgentFile() { return ReadFileBytes(m_agentFile); }
 
@@ -190,7 +191,9 @@ TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
     EXPECT_EQ(ResourceText(IDS_EDITOR_COLUMN_VALUE), CRemoteList(m_list).Heading(1));
     EXPECT_TRUE(ColumnsFillTheList());
     EXPECT_TRUE(StatusReads(Format(IDS_EDITOR_STATUS_FILE, L"KelvoAgent", m_agentFile.c_str())));
-    EXPECT_EQ(ResourceText(IDS_EDITOR_NOT_ADMIN), WindowText(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)));
+    // The notice says what a save does and why this user is no administrator.
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NOTICE_DIRECT) + L" " + ResourceText(IDS_EDITOR_NOT_ADMIN),
+              WindowText(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)));
     EXPECT_FALSE(IsEnabled(GetDlgItem(m_main, IDOK)));
     const int timeout = Item(L"Prompt time-out");
     ASSERT_GE(timeout, 0);
@@ -207,6 +210,7 @@ TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
     Click(editor, IDOK);
     ASSERT_TRUE(WaitFor([&] { return Value(timeout) == L"30"; })) << Narrow(Value(timeout));
     EXPECT_TRUE(ShownAsChanged(timeout));
+    EXPECT_EQ(ResourceText(IDS_EDITOR_STATE_CHANGED), CRemoteList(m_list).Text(timeout, 2));
     Screenshot(L"ConfigEditor_Changed");
     EXPECT_EQ(std::string::npos, AgentFile().find("<value>30</value>")) << "written before the save";
 
@@ -217,7 +221,7 @@ TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
     EXPECT_FALSE(ShownAsChanged(timeout, false));
     EXPECT_EQ(L"30", Value(timeout));
 
-    // An edit left unsaved: Close asks, No keeps the window, Yes drops the edit.
+    // An edit left unsaved: Close asks to save it; Cancel keeps the window, No closes unsaved.
     const int exitItem = Item(L"Exit in the notification menu");
     editor = OpenEditor(exitItem, L"Exit in the notification menu");
     ASSERT_NE(nullptr, editor);
@@ -226,11 +230,11 @@ TEST_F(EditorWindow, EditSaveNotifyAndCloseWithUnsavedChanges)
     ASSERT_TRUE(WaitFor([&] { return Value(exitItem) == L"Yes"; }));
     Command(m_main, IDCANCEL);
     std::wstring question;
-    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDNO, &question, m_main)) << "Close did not ask";
-    EXPECT_NE(std::wstring::npos, question.find(ResourceText(IDS_EDITOR_DISCARD_CHANGES)));
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDCANCEL, &question, m_main)) << "Close did not ask";
+    EXPECT_EQ(Format(IDS_EDITOR_DISCARD_CHANGES, m_agentFile.c_str(), L""), question);
     EXPECT_FALSE(m_editor.WaitForExit(500));
     Command(m_main, IDCANCEL);
-    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDYES, nullptr, m_main));
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDNO, nullptr, m_main));
     DWORD code = 1;
     EXPECT_TRUE(m_editor.WaitForExit(5000, &code));
     EXPECT_EQ(0u, code);
@@ -255,6 +259,7 @@ TEST_F(EditorWindow, ASaveThatWritesNothingFailsAndKeepsTheEdits)
     const std::string noSection = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<configuration>\r\n\t<other/>\r\n</configuration>\r\n";
     WriteFileBytes(m_agentFile, noSection);
     ASSERT_NO_FATAL_FAILURE(StartEditor());
+    EXPECT_EQ(ResourceText(IDS_EDITOR_STATE_MISSING), CRemoteList(m_list).Text(Item(L"End access on lock and exit"), 2));
     const int timeout = Item(L"Prompt time-out");
     ASSERT_NO_FATAL_FAILURE(EditValue(timeout, L"Prompt time-out", L"45"));
 
@@ -262,6 +267,7 @@ TEST_F(EditorWindow, ASaveThatWritesNothingFailsAndKeepsTheEdits)
     std::wstring message;
     ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main)) << "the failed save said nothing";
     EXPECT_NE(std::wstring::npos, message.find(m_agentFile)) << Narrow(message);
+    EXPECT_NE(std::wstring::npos, message.find(ResourceText(IDS_EDITOR_SAVE_NO_SECTION))) << Narrow(message);
     EXPECT_EQ(noSection, AgentFile());
     EXPECT_EQ(L"45", Value(timeout));
     EXPECT_TRUE(ShownAsChanged(timeout));
@@ -276,6 +282,8 @@ TEST_F(EditorWindow, AReadOnlyFileRefusesTheSaveOfAUserWhoIsNotAnAdministrator)
     WriteFileBytes(m_agentFile, kAgentFile);
     SetFileAttributesW(m_agentFile.c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_NO_FATAL_FAILURE(StartEditor());
+    EXPECT_EQ(ResourceText(IDS_EDITOR_NOTICE_READ_ONLY) + L" " + ResourceText(IDS_EDITOR_NOT_ADMIN),
+              WindowText(GetDlgItem(m_main, IDC_CONFIG_EDITOR_NOTICE)));
     const int timeout = Item(L"Prompt time-out");
     ASSERT_NO_FATAL_FAILURE(EditValue(timeout, L"Prompt time-out", L"55"));
 
@@ -283,6 +291,7 @@ TEST_F(EditorWindow, AReadOnlyFileRefusesTheSaveOfAUserWhoIsNotAnAdministrator)
     std::wstring message;
     ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDOK, &message, m_main));
     EXPECT_NE(std::wstring::npos, message.find(L"0x80070005")) << Narrow(message);
+    EXPECT_NE(std::wstring::npos, message.find(ResourceText(IDS_EDITOR_SAVE_READ_ONLY))) << Narrow(message);
     EXPECT_EQ(kAgentFile, AgentFile());
     EXPECT_TRUE(ShownAsChanged(timeout));
 }
@@ -300,9 +309,15 @@ TEST_F(EditorWindow, OpenShowsTheSettingsOfTheFilesApplicationAndRefusesAnUnknow
     WriteFileBytes(elsewhere + L"\\KelvoConfigSvc.exe.config", serviceFile);
     WriteFileBytes(elsewhere + L"\\SomeOtherProgram.exe.config", serviceFile);
     ASSERT_NO_FATAL_FAILURE(StartEditor());
+    // Unsaved edits are asked about before another file replaces them: Cancel opens nothing.
+    ASSERT_NO_FATAL_FAILURE(EditValue(Item(L"Prompt time-out"), L"Prompt time-out", L"33"));
+    Command(m_main, ID_CONFIG_EDITOR_OPEN);
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDCANCEL, nullptr, m_main)) << "Open did not ask";
+    EXPECT_EQ(nullptr, FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; }, 700));
+    ASSERT_NO_FATAL_FAILURE(EditValue(Item(L"Prompt time-out"), L"Prompt time-out", L"20"));
     auto openFile = [&](const std::wstring& path) {
         Command(m_main, ID_CONFIG_EDITOR_OPEN);
-        HWND dialog = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+        HWND dialog = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; });
         if (!dialog)
             return false;
         SetText(dialog, 0x47C, path);   // the file name box of the open dialog
@@ -323,7 +338,7 @@ TEST_F(EditorWindow, OpenShowsTheSettingsOfTheFilesApplicationAndRefusesAnUnknow
 
     // View > XML shows the opened document.
     Command(m_main, ID_CONFIG_EDITOR_VIEW_XML);
-    HWND view = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    HWND view = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; });
     ASSERT_NE(nullptr, view);
     EXPECT_NE(std::wstring::npos, WindowText(GetDlgItem(view, 1039)).find(L"LogLevel"));
     editor_test::Screenshot(view, L"ConfigEditor_ViewXml");
@@ -426,7 +441,7 @@ TEST_F(EditorWindow, ReloadTakesTheFileAsItIsNowAndAFileThatIsGoneIsSavedUnderAN
 
     ASSERT_NO_FATAL_FAILURE(EditValue(Item(L"Prompt time-out"), L"Prompt time-out", L"35"));
     Command(m_main, ID_CONFIG_EDITOR_SAVE);
-    HWND saveAs = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title != m_caption; });
+    HWND saveAs = FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; });
     ASSERT_NE(nullptr, saveAs) << "the save asked for no file";
     const std::wstring newFile = m_folder + L"\\Saved.config";
     SetText(saveAs, 0x47C, newFile);
@@ -463,19 +478,19 @@ TEST_F(EditorWindow, ReloadWithUnsavedEditsAsksAndThenShowsExactlyTheFile)
     Click(editor, IDOK);
     ASSERT_TRUE(WaitFor([&] { return Value(exitItem) == L"Yes"; }));
 
-    // F5 asks; No keeps the edit.
+    // F5 asks; Cancel keeps the edit.
     CRemoteList(m_list).Click(0);
     KeyDown(m_main, VK_F5);
     KeyUp(m_main, VK_F5);
     std::wstring question;
-    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDNO, &question, m_main)) << "the reload did not ask";
-    EXPECT_EQ(ResourceText(IDS_EDITOR_RELOAD_DISCARD), question);
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDCANCEL, &question, m_main)) << "the reload did not ask";
+    EXPECT_EQ(Format(IDS_EDITOR_DISCARD_CHANGES, m_agentFile.c_str(), L""), question);
     EXPECT_EQ(L"Yes", Value(exitItem));
     EXPECT_TRUE(ShownAsChanged(exitItem));
 
-    // Yes: the file as it is.
+    // No (do not save): the file as it is.
     Command(m_main, ID_CONFIG_EDITOR_RELOAD);
-    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDYES, nullptr, m_main));
+    ASSERT_TRUE(AnswerBox(m_editor.Id(), m_caption, IDNO, nullptr, m_main));
     ASSERT_TRUE(WaitFor([&] { return Value(exitItem) == L"No"; })) << Narrow(Value(exitItem));
     EXPECT_FALSE(ShownAsChanged(exitItem, false));
     EXPECT_EQ(kAgentFile, AgentFile());
@@ -497,19 +512,20 @@ TEST_F(EditorWindow, TheSelectedSettingsFullNoteIsReadableBelowTheList)
     {
         list.Click(item);
         ASSERT_TRUE(WaitFor([&] { return static_cast<int>(SendMessageW(m_list, LVM_GETSELECTIONMARK, 0, 0)) == item; }));
-        // The list shows "caption (note)"; below it the two stand on lines of their own.
-        const std::wstring shown = list.Text(item, 0);
-        const size_t open = shown.find(L" (");
-        ASSERT_NE(std::wstring::npos, open) << Narrow(shown);
-        const std::wstring caption = shown.substr(0, open);
-        const std::wstring note = shown.substr(open + 2, shown.size() - open - 3);
+        // The list shows the caption alone; below it caption, note and key have lines of their own.
+        const std::wstring caption = list.Text(item, 0);
+        EXPECT_EQ(std::wstring::npos, caption.find(L" (")) << Narrow(caption);
         std::wstring described;
         WaitFor([&] { return (described = Description()).rfind(caption + L"\r\n", 0) == 0; }, 2000);
-        EXPECT_EQ(caption + L"\r\n" + note + L"\r\n" + keyPrefix, described.substr(0, caption.size() + note.size() + 4 + keyPrefix.size()))
-            << Narrow(described);
+        EXPECT_NE(std::wstring::npos, described.find(L"\r\n" + keyPrefix, caption.size() + 3)) << Narrow(described);
         if (caption == L"Supported carts")
             Screenshot(L"ConfigEditor_Description");
     }
+    // A double click on the empty space below the rows edits nothing.
+    const RECT last = list.ItemRect(list.Count() - 1);
+    for (UINT message : { WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP })
+        PostMessageW(m_list, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(last.left + 5, last.bottom + 4));
+    EXPECT_EQ(nullptr, FindDialog(m_editor.Id(), [&](const std::wstring& title) { return title.rfind(m_caption, 0) != 0; }, 1000));
 }
 
 // The agent's file does not parse: the window shows the next application whose file loads,
@@ -521,6 +537,8 @@ TEST_F(EditorWindow, AnUnreadableAgentFileIsNamedAndTheFallBackIsSaid)
     const std::wstring ownFile = m_folder + L"\\KelvoAgentConfig.exe.config";
     EXPECT_TRUE(StatusReads(Format(IDS_EDITOR_FALLBACK_UNREADABLE, L"KelvoAgent", m_agentFile.c_str(), L"KelvoAgentConfig",
                            ownFile.c_str())));
+    EXPECT_EQ(Lower(Format(IDS_EDITOR_TITLE_FALLBACK, m_caption.c_str(), L"KelvoAgentConfig", L"KelvoAgent", ownFile.c_str())),
+              Lower(WindowText(m_main)));
     Screenshot(L"ConfigEditor_FallBack");
 }
 

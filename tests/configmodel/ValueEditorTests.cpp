@@ -696,9 +696,9 @@ void ClickWithMouse(int id)
 }
 }
 
-// Enter in the list editor's entry field with text typed and not added asks too; Yes adds
-// the text and ends the editor.
-TEST_F(CConfigModelTest, EnterInTheListEditorAsksForTheTypedText)
+// Enter in the list editor's entry field adds the typed text (Add is then the default
+// button); the next Enter, with nothing typed, ends the editor with OK. Nothing is asked.
+TEST_F(CConfigModelTest, EnterInTheListEditorAddsTheTypedTextAndThenEndsIt)
 {
     Load(Def("List"), Entry("<value>nurses</value><value>doctors</value>"));
     _CObjectExPtr<CAgentSetting> clone = Setting(L"S").Clone();
@@ -720,10 +720,11 @@ TEST_F(CConfigModelTest, EnterInTheListEditorAsksForTheTypedText)
                               SelectItem(listEditor(), -1);
                           },
                           [&] { SetDlgItemTextW(listEditor(), IDC_ML_ENTRY, L"porters"); },
+                          [&] { PostMessageW(GetDlgItem(listEditor(), IDC_ML_ENTRY), WM_KEYDOWN, VK_RETURN, 0x001C0001); },
                           [&] { PostMessageW(GetDlgItem(listEditor(), IDC_ML_ENTRY), WM_KEYDOWN, VK_RETURN, 0x001C0001); } });
     EXPECT_EQ(IDOK, editor.DoModal());
     ASSERT_TRUE(boxes);
-    EXPECT_EQ(1u, boxes->Take().size());
+    EXPECT_EQ(0u, boxes->Take().size());
     Setting(L"S").MergeListEdit(*clone);
     CStringEx shown;
     Setting(L"S").GetDisplayText(shown);

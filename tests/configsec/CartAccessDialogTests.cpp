@@ -72,6 +72,11 @@ TEST_F(ConfigSecTest, CartAccessLoadsAddsRemovesAndOkGivesTheNewText)
             return L"loaded list differs";
         if (ImagesOf(list) != std::vector<int>{ 0, 1, I_IMAGENONE, I_IMAGENONE })
             return L"kind icons differ";
+        // The unknown entry and the one without a domain are said so in words, and counted.
+        if (DialogDriver::ListTexts(list, 1) != Texts{ L"", L"", Text(IDS_CONFIGSEC_ENTRY_NOT_FOUND), Text(IDS_CONFIGSEC_ENTRY_NO_DOMAIN) })
+            return L"the entries' problems are not said";
+        if (DialogDriver::GetText(cart, IDC_CONFIGSEC_CART_SUMMARY).find(L": 1.") == std::wstring::npos)
+            return L"the problems are not counted: " + DialogDriver::GetText(cart, IDC_CONFIGSEC_CART_SUMMARY);
         kelvo_test::SaveWindowScreenshot(cart, L"ConfigSec_CartAccess");
 
         DialogDriver::Click(cart, IDC_CONFIGSEC_ADD);

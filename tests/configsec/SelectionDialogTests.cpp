@@ -239,8 +239,11 @@ TEST_F(ConfigSecTest, AdvancedSearchOkTakesTheCheckedRowsOrElseTheHighlightedOne
                 };
                 if (rows.size() != 2 || row(L"a*b") == 2 || row(L"alice") == 2)
                     return L"rows of the search differ";
-                if (DialogDriver::IsEnabled(advanced, IDOK))
-                    return L"OK enabled before any row was chosen";
+                // The first row found is highlighted: OK (Enter) takes it.
+                if (!DialogDriver::IsEnabled(advanced, IDOK) ||
+                    DialogDriver::Send(results, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED) != 0)
+                    return L"the first row found is not offered";
+                ListView_SetItemState(results, -1, 0, LVIS_SELECTED);
                 DialogDriver::SelectRow(results, row(L"a*b"));
                 if (!DialogDriver::WaitUntil([&] { return DialogDriver::IsEnabled(advanced, IDOK); }))
                     return L"OK stayed disabled with a highlighted row";
