@@ -4,6 +4,7 @@
 #include <winternl.h>
 #include <algorithm>
 #include <cwctype>
+#include <new>
 
 namespace
 {
@@ -162,7 +163,15 @@ bool Check()
     DWORD ownSession = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
         return false;
-    CMachineFacts facts(ownSession);
-    return Decide(facts, ownSession);
+    try
+    {
+        CMachineFacts facts(ownSession);
+        return Decide(facts, ownSession);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // No room for the lists: the logon screen goes unseen this tick, and the next asks again.
+        return false;
+    }
 }
 }
