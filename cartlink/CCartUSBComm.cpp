@@ -7,6 +7,7 @@
 
 namespace
 {
+constexpr DWORD kAnswerDumpLevel = 5;
 SRWLOCK g_pathLock = SRWLOCK_INIT;
 CStringEx g_devicePath;
 
@@ -184,7 +185,8 @@ DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, 
         return error;
     }
 
-    if (CUtilLogging::Instance().GetLevel() >= 5)
+    // Asked without the writer lock: a line being written never holds up the poll.
+    if (CUtilLogging::Instance().IsLevelOn(kAnswerDumpLevel))
     {
         CStringEx label;
         CResourceLoader::Instance().LoadString(IDS_CART_ANSWER_DUMP_LABEL, label);

@@ -27,6 +27,10 @@ public:
     // A non-zero level (re)starts logging in the known folder; 0 stops it.
     HRESULT Initialize(DWORD level, DWORD retentionDays, LPCWSTR prefix, REFKNOWNFOLDERID knownFolder);
     DWORD GetLevel();
+    // Whether a line of this level would be written, asked without the writer lock: for a
+    // caller that only wants to skip work (a hot path that dumps at level 5), where a level
+    // changing meanwhile costs one line at most.
+    bool IsLevelOn(DWORD level) const { return HasLevel(m_level, level); }
     // 0 when written or skipped, otherwise a Windows error code (1460 when the writer lock timed out).
     DWORD Log(DWORD level, LPCWSTR format, ...);
     DWORD LogV(DWORD level, LPCWSTR format, va_list args);

@@ -84,6 +84,7 @@ DWORD CScenarioFolder::Create(LPCWSTR programName, LPCWSTR sourceFolder)
         {ScenarioPath(source, L"KVResource.dll"), L"KVResource.dll"},
         {ScenarioPath(source, L"standins\\cfgmgr32.dll"), L"cfgmgr32.dll"},
         {ScenarioPath(source, L"standins\\hid.dll"), L"hid.dll"},
+        {ScenarioPath(source, L"standins\\wtsapi32.dll"), L"wtsapi32.dll"},
     };
     for (const Copy& copy : copies)
     {
@@ -107,14 +108,14 @@ DWORD CScenarioFolder::PreferStandIns(LPCWSTR programName)
     // Wine takes WINEDLLOVERRIDES from the Unix environment its first program started with,
     // never from the environment a Windows program hands to CreateProcess, so a scenario
     // cannot set it for one process. The per-program override in the registry is the
-    // narrowest seam that works: it names this program and the two libraries only, and a
+    // narrowest seam that works: it names this program and the stand-in libraries only, and a
     // program of that name without the stand-ins beside it still gets Wine's own. netapi32
     // is copied in only by scenarios whose computer is a domain member.
     CStringEx keyPath;
     keyPath.Format(L"Software\\Wine\\AppDefaults\\%s\\DllOverrides", programName);
     CRegKeyEx key;
     LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(), nullptr);
-    for (LPCWSTR library : {L"cfgmgr32", L"hid", L"netapi32"})
+    for (LPCWSTR library : {L"cfgmgr32", L"hid", L"wtsapi32", L"netapi32"})
     {
         static const wchar_t kOrder[] = L"native,builtin";
         if (status == ERROR_SUCCESS)

@@ -1,14 +1,14 @@
 #pragma once
 // A scratch folder that holds one scenario's programs: a copy of the program under test
 // (KelvoAgent.exe by default), KVResource.dll, the HID stand-ins cfgmgr32.dll and hid.dll
-// with their device list (KelvoHidSim.ini), and the program's configuration file, named as
+// with their device list (KelvoHidSim.ini), the terminal services' stand-in wtsapi32.dll, and the program's configuration file, named as
 // the program looks for it beside itself: "<program file name>.config", for the agent
 // "KelvoAgent.exe.config". The folder and everything in it goes with the object, unless
 // Keep() asked to leave it for inspection.
 //
 // Under Wine the program is made to load the stand-ins beside it rather than Wine's own
 // libraries by the per-program override HKCU\Software\Wine\AppDefaults\<program>\DllOverrides
-// (cfgmgr32 and hid = native,builtin), written by Create: what WINEDLLOVERRIDES="cfgmgr32,hid=n,b"
+// (cfgmgr32, hid and wtsapi32 = native,builtin), written by Create: what WINEDLLOVERRIDES="cfgmgr32,hid=n,b"
 // does from a shell. Wine ignores WINEDLLOVERRIDES in the environment that a Windows program
 // passes to CreateProcess (it takes the Unix environment of its first program), so that
 // variable cannot be set for one scenario. The override stays in the prefix; where a program

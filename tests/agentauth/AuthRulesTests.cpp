@@ -2,8 +2,8 @@
 // decision.
 #include "agent/CKelvoAuthRules.h"
 #include "agent/KelvoLogonScreen.h"
-#include "common/CHandleEx.h"
 #include <gtest/gtest.h>
+#include <string>
 
 namespace
 {
@@ -115,19 +115,17 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundCase{"AccentedOtherCase", L"STATION-\x00C4", L"station-\x00E4", true}),
     [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
 
-// One entry of the machine's process list as WTSEnumerateProcessesW gives it.
-struct ListedProcess
-{
-    const wchar_t* image;   // null: the list named no image
-    DWORD sessionId;
-};
+using KelvoLogonScreen::LockState;
 
 struct LogonCase
 {
     const char* name;
+    LockState lock;
+    bool desktopOpens;
     std::vector<KelvoLogonScreen::Session> sessions;
-    std::vector<ListedProcess> processes;
+    std::vector<KelvoLogonScreen::Process> processes;
     bool shown;
+    const char* asked;   // the facts gathered, in order: Lock, Desktop, Processes, Sessions
 };
 
 void PrintTo(const LogonCase& c, std::ostream* os)
@@ -135,32 +133,78 @@ void PrintTo(const LogonCase& c, std::ostream* os)
     *os << c.name;
 }
 
+// The facts of a case, noting which the decision asked for.
+class CScriptedFacts : public KelvoLogonScreen::IFacts
+{
+public:
+    explicit CScriptedFacts(const LogonCase& c) : m_case(c) {}
+    LockState OwnLockState() override { return asked += 'L', m_case.lock; }
+    bool InputDesktopOpens() override { return asked += 'D', m_case.desktopOpens; }
+    std::vector<KelvoLogonScreen::Process> ListProcesses() override { return asked += 'P', m_case.processes; }
+    std::vector<KelvoLogonScreen::Session> ListSessions() override { return asked += 'S', m_case.sessions; }
+    std::string asked;
+
+private:
+    const LogonCase& m_case;
+};
+
 class LogonScreen : public ::testing::TestWithParam<LogonCase> {};
 
-// The logon program runs as SYSTEM, which the agent's user may not open: the session it
-// runs in is the one the process list states. The listed process IDs belong to no running
-// process, so a check that looked a process up by its ID could not place it anywhere.
+// The logon program runs as SYSTEM, which the agent's user may not open: the session it runs
+// in is the one the process list states. The watch asks this twice a second, so the cheap
+// facts come first and the lists are read only when those cannot rule the logon screen out.
 TEST_P(LogonScreen, IsShownByALogonProgramListedInTheAgentsOwnSession)
 {
-    std::vector<WTS_PROCESS_INFOW> list;
-    DWORD unusedId = 0x7FFFFF00;
-    for (const ListedProcess& process : GetParam().processes)
-    {
-        ASSERT_FALSE(CHandleEx(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, unusedId)).IsValid());
-        list.push_back({process.sessionId, unusedId, const_cast<LPWSTR>(process.image), nullptr});
-        unusedId += 4;
-    }
-    EXPECT_EQ(GetParam().shown, KelvoLogonScreen::IsShown(GetParam().sessions, list.data(),
-                                                          static_cast<DWORD>(list.size()), 3));
+    CScriptedFacts facts(GetParam());
+    EXPECT_EQ(GetParam().shown, KelvoLogonScreen::Decide(facts, 3));
+    EXPECT_EQ(GetParam().asked, facts.asked);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Machines, LogonScreen,
-    ::testing::Values(LogonCase{"OwnSession", {{3, false, true}}, {{L"explorer.exe", 3}, {L"LogonUI.exe", 3}}, true},
-                      LogonCase{"OtherSessionOnly", {{3, false, true}, {5, false, true}}, {{L"logonui.exe", 5}}, false},
-                      LogonCase{"NoLogonProgram", {{3, false, true}}, {{L"explorer.exe", 3}, {nullptr, 3}}, false},
-                      LogonCase{"DisconnectedUserSession", {{3, false, true}, {4, true, true}}, {{L"logonui.exe", 3}}, false},
-                      LogonCase{"DisconnectedEmptySession", {{4, true, false}}, {{L"logonui.exe", 3}}, true},
-                      LogonCase{"NoSessionsListed", {}, {{L"LOGONUI.EXE", 3}}, true}),
+    ::testing::Values(
+        LogonCase{"OwnSession", LockState::Locked, false, {{3, false, true}}, {{3, L"explorer.exe"}, {3, L"LogonUI.exe"}}, true, "LPS"},
+        LogonCase{"OtherSessionOnly", LockState::Locked, false, {{3, false, true}, {5, false, true}}, {{5, L"logonui.exe"}}, false, "LP"},
+        LogonCase{"NoLogonProgram", LockState::Locked, false, {{3, false, true}}, {{3, L"explorer.exe"}, {3, L""}}, false, "LP"},
+        LogonCase{"DisconnectedUserSession", LockState::Locked, false, {{3, false, true}, {4, true, true}}, {{3, L"logonui.exe"}}, false, "LPS"},
+        LogonCase{"DisconnectedEmptySession", LockState::Locked, false, {{4, true, false}}, {{3, L"logonui.exe"}}, true, "LPS"},
+        LogonCase{"NoSessionsListed", LockState::Locked, false, {}, {{3, L"LOGONUI.EXE"}}, true, "LPS"},
+        LogonCase{"ImageThatOnlyBeginsLikeTheProgram", LockState::Locked, false, {}, {{3, L"logonui.exe.bak"}}, false, "LP"},
+        LogonCase{"UnlockedSessionOnItsDesktop", LockState::Unlocked, true, {}, {{3, L"logonui.exe"}}, false, "LD"},
+        LogonCase{"UnlockedFlagButInputDesktopClosed", LockState::Unlocked, false, {}, {{3, L"logonui.exe"}}, true, "LDPS"},
+        LogonCase{"InputDesktopOpensWithoutLockState", LockState::Unknown, true, {}, {{3, L"logonui.exe"}}, false, "LD"},
+        LogonCase{"InputDesktopClosedWithoutLockState", LockState::Unknown, false, {}, {{3, L"logonui.exe"}}, true, "LDPS"}),
     [](const ::testing::TestParamInfo<LogonCase>& info) { return std::string(info.param.name); });
+
+double CommittedPrivateKb()
+{
+    double total = 0.0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const BYTE* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
+         at = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize)
+        total += region.State == MEM_COMMIT && region.Type == MEM_PRIVATE ? region.RegionSize / 1024.0 : 0.0;
+    return total;
+}
+
+double ProcessCpuMs()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return (ULARGE_INTEGER{{kernel.dwLowDateTime, kernel.dwHighDateTime}}.QuadPart +
+            ULARGE_INTEGER{{user.dwLowDateTime, user.dwHighDateTime}}.QuadPart) / 10000.0;
+}
+
+// The watch asks twice a second for as long as nobody signs in or locks, on a ward
+// workstation a whole shift: 300 checks (two and a half minutes of it) keep no memory and
+// cost a trifle each.
+TEST(LogonScreenCheck, KeepsNoMemoryAndCostsLittleTickAfterTick)
+{
+    KelvoLogonScreen::Check();
+    const double memory = CommittedPrivateKb();
+    const double cpu = ProcessCpuMs();
+    for (int tick = 0; tick < 300; ++tick)
+        KelvoLogonScreen::Check();
+    EXPECT_LT(CommittedPrivateKb() - memory, 512.0);
+    EXPECT_LT(ProcessCpuMs() - cpu, 300.0) << "more than 1 ms a check";
+}
 }

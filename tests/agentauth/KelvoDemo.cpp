@@ -6,7 +6,8 @@
 //
 //   KelvoDemo.exe                 the roads and the quick figures
 //   KelvoDemo.exe --real-directory  the grant road decided by the test domain (KELVO_TEST_DC)
-//   KelvoDemo.exe --idle-cpu [s]  the agent's CPU while idle and polling (default 300 s)
+//   KelvoDemo.exe --idle-cpu [s]  the agent's CPU while idle and polling (default 300 s), with the
+//                                 logon-screen watch and after it, and where the time goes
 //   KelvoDemo.exe --soak [N]      N press-to-grant cycles: does anything of the agent grow (default 1000)
 //   KelvoDemo.exe --memory        where the agent's committed private memory goes
 //   KelvoDemo.exe --random [N] [--seed S]  N sequences of random events (default 1000)
@@ -16,9 +17,12 @@
 #include "tests/soak/SoakCommands.h"
 #include "resources/KVResourceIds.h"
 #include <psapi.h>
+#include <wtsapi32.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -322,7 +326,7 @@ double Median(std::vector<double> samples)
     return samples.empty() ? 0.0 : samples[samples.size() / 2];
 }
 
-// CPU time (kernel and user) of the process, in milliseconds.
+// CPU time (kernel and user) of the process, in milliseconds, from Windows' own account.
 double CpuMs(HANDLE process)
 {
     FILETIME created, exited, kernel, user;
@@ -333,6 +337,76 @@ double CpuMs(HANDLE process)
     };
     return ms(kernel) + ms(user);
 }
+
+// The whole content of a small file (the files of /proc have no size until read).
+std::string ReadSmallFile(const std::wstring& path)
+{
+    std::string text;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr)
+        return text;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
+        text.append(buffer, got);
+    fclose(file);
+    return text;
+}
+
+// The CPU time of the agent's process. Under Wine, GetProcessTimes of another process leaves
+// out most of what its threads spend (a process that spent 640 ms listing processes read
+// 40 ms from outside), so there the Unix process's own account is read: /proc/<pid>/stat
+// through Wine's drive Z:, the process found by its command line, which names the scenario's
+// own folder.
+class CAgentCpu
+{
+public:
+    CAgentCpu(HANDLE process, const CStringEx& programPath) : m_process(process)
+    {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr)
+            return;
+        const std::string wanted = ScenarioUtf8(programPath);
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileW(L"Z:\\proc\\*", &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            return;
+        do
+        {
+            if (!iswdigit(entry.cFileName[0]))
+                continue;
+            const std::wstring folder = std::wstring(L"Z:\\proc\\") + entry.cFileName;
+            if (ReadSmallFile(folder + L"\\cmdline").find(wanted) != std::string::npos)
+                m_stat = folder + L"\\stat";
+        } while (m_stat.empty() && FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+
+    bool IsUnixAccount() const { return !m_stat.empty(); }
+
+    double Ms() const
+    {
+        if (m_stat.empty())
+            return CpuMs(m_process);
+        // utime and stime are the 12th and 13th fields after the program name's ")", in
+        // clock ticks of 10 ms.
+        const std::string stat = ReadSmallFile(m_stat);
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            return 0.0;
+        unsigned long long user = 0, system = 0;
+        const char* at = stat.c_str() + close + 1;
+        for (int field = 0; field < 11 && at; ++field)
+            at = strchr(at + 1, ' ');
+        if (at == nullptr || sscanf(at, " %llu %llu", &user, &system) != 2)
+            return 0.0;
+        return static_cast<double>(user + system) * 10.0;
+    }
+
+private:
+    HANDLE m_process;
+    std::wstring m_stat;
+};
 
 // The memory figures of a process: committed private memory, and what Wine counts as its
 // anonymous resident memory (with Wine's own copies of the system libraries).
@@ -370,30 +444,109 @@ void SayBaselineMemory()
     baseline.Terminate(0);
 }
 
-// The agent idle and polling: its CPU over `seconds` and its private memory.
-bool IdleFigures(DWORD seconds)
+// One stretch of the idle agent: its CPU, the cart's exchanges and its private memory.
+struct IdleSample
+{
+    double seconds = 0.0;
+    size_t exchanges = 0;
+    double cpuMs = 0.0;
+    double memoryMb = 0.0;
+    double PerSecond() const { return seconds > 0.0 ? cpuMs / seconds : 0.0; }
+};
+
+IdleSample SampleIdle(CAgentRoad& road, HANDLE agent, const CAgentCpu& cpuOf, DWORD seconds)
+{
+    IdleSample sample;
+    const size_t polls = road.Cart().Mark();
+    const double cpu = cpuOf.Ms();
+    const ULONGLONG start = GetTickCount64();
+    Sleep(seconds * 1000);
+    sample.seconds = static_cast<double>(GetTickCount64() - start) / 1000.0;
+    sample.cpuMs = cpuOf.Ms() - cpu;
+    sample.exchanges = road.Cart().Mark() - polls;
+    sample.memoryMb = CProcessFigures::CommittedPrivateMb(agent);
+    return sample;
+}
+
+void SayIdle(const char* what, const IdleSample& sample, double firstMb)
+{
+    Say("   %s: %.0f s, %zu cart exchanges, agent CPU %.1f ms = %.4f %% of one core (goal: at most 0.1 %%);"
+        " committed private memory %.2f MB, %+.2f MB from the first reading %.2f MB (goal: at most +0.5 MB)",
+        what, sample.seconds, sample.exchanges, sample.cpuMs, sample.PerSecond() / 10.0, sample.memoryMb,
+        sample.memoryMb - firstMb, firstMb);
+}
+
+// A session change to the agent, and a moment for it to take effect.
+bool ChangeSession(CAgentRoad& road, WPARAM event)
+{
+    const bool posted = road.Agent().PostSessionChange(event);
+    Sleep(1500);
+    return posted;
+}
+
+// Where the idle agent's time goes, tick by tick: short stretches with one part switched off
+// after another, each compared with the one before. The poll is one tick of the worker's
+// 500 ms timer with its three exchanges; the watch is one tick of the window's 500 ms timer.
+void SayBreakdown(CAgentRoad& road, HANDLE agent, const CAgentCpu& cpuOf, const IdleSample& watching, const IdleSample& polling, DWORD seconds)
+{
+    AgentRoadOptions quiet;
+    quiet.retry = false;
+    quiet.logLevel = 0;
+    if (!Step(road.WriteConfig(quiet) && road.Agent().Post(WM_USER + 13), "the agent reloads with logging off"))
+        return;
+    Sleep(1500);
+    const IdleSample unlogged = SampleIdle(road, agent, cpuOf, seconds);
+    if (!Step(ChangeSession(road, WTS_SESSION_LOCK), "the session locks"))
+        return;
+    const IdleSample away = SampleIdle(road, agent, cpuOf, seconds);
+
+    const double ticks = 2.0;   // of each 500 ms timer, per second
+    const double polls = unlogged.exchanges / 3.0 / unlogged.seconds;
+    Say("   where the idle agent's time goes (stretches of %lu s with one part switched off after another;"
+        " CPU time comes in 10 ms steps):", seconds);
+    Say("      the agent with neither polling nor watch (session locked): %.3f ms per second", away.PerSecond());
+    if (polls > 0.0)
+        Say("      one poll through the worker (timer tick, 3 exchanges, %.1f polls per second): %.3f ms,"
+            " %.3f ms per exchange", polls, (unlogged.PerSecond() - away.PerSecond()) / polls,
+            (unlogged.PerSecond() - away.PerSecond()) / polls / 3.0);
+    Say("      logging of one poll at level 5 (a hex dump of each answer): %.3f ms",
+        (polling.PerSecond() - unlogged.PerSecond()) / ticks);
+    Say("      one tick of the logon-screen watch: %.3f ms", (watching.PerSecond() - polling.PerSecond()) / ticks);
+}
+
+// The agent idle and polling, with the logon-screen watch running for the whole sample, then
+// after a lock and unlock has ended the watch: its CPU and its private memory in each; with
+// `breakdown`, also where the time goes.
+bool IdleFigures(DWORD seconds, bool breakdown)
 {
     CAgentRoad road;
-    if (!Step(road.Start(AgentRoadOptions()), "the agent connects the simulated cart"))
+    AgentRoadOptions options;
+    // An unlock then starts no sign-in by itself: the agent stays idle.
+    options.retry = false;
+    if (!Step(road.Start(options), "the agent connects the simulated cart"))
         return false;
     // The agent's own process, opened to read its times and memory.
     HANDLE handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, road.Agent().GetProcessId());
     if (!Step(handle != nullptr, "the agent's process can be measured"))
         return false;
+    const CAgentCpu cpuOf(handle, road.Folder().GetProgramPath());
+    Say("   the agent's CPU time is read from %s", cpuOf.IsUnixAccount() ? "its Unix process's account (/proc)"
+                                                                        : "GetProcessTimes");
     Sleep(1000);
-    const size_t polls = road.Cart().Mark();
-    const double cpu = CpuMs(handle);
-    const ULONGLONG start = GetTickCount64();
-    Sleep(seconds * 1000);
-    const double elapsed = static_cast<double>(GetTickCount64() - start);
-    const double used = CpuMs(handle) - cpu;
-    const size_t exchanges = road.Cart().Mark() - polls;
-    Say("   idle and polling for %.0f s: %zu cart exchanges, agent CPU %.1f ms = %.4f %% of one core (goal: at most 0.1 %%)",
-        elapsed / 1000.0, exchanges, used, 100.0 * used / elapsed);
+    const double firstMb = CProcessFigures::CommittedPrivateMb(handle);
+    const IdleSample watching = SampleIdle(road, handle, cpuOf, seconds);
+    SayIdle("idle and polling, the logon-screen watch running throughout", watching, firstMb);
+    bool ok = Step(ChangeSession(road, WTS_SESSION_LOCK) && ChangeSession(road, WTS_SESSION_UNLOCK),
+                   "a lock and an unlock end the watch");
+    const IdleSample polling = SampleIdle(road, handle, cpuOf, seconds);
+    SayIdle("idle and polling after a lock and unlock ended the watch", polling, firstMb);
+    ok = Step(polling.exchanges > 0, "the agent polls again after the unlock") && ok;
+    if (breakdown && ok)
+        SayBreakdown(road, handle, cpuOf, watching, polling, std::max<DWORD>(20, seconds / 5));
     SayMemory("the agent (goal: at most 10 MB private)", handle);
     CloseHandle(handle);
     SayBaselineMemory();
-    return Step(road.Stop(), "the agent stops");
+    return Step(road.Stop(), "the agent stops") && ok;
 }
 
 }
@@ -426,7 +579,7 @@ int wmain(int argc, wchar_t** argv)
     {
         const DWORD seconds = argc >= 3 ? wcstoul(argv[2], nullptr, 10) : 300;
         Say("Benchmark: the agent idle and polling the simulated cart for %lu s", seconds);
-        IdleFigures(seconds ? seconds : 300);
+        IdleFigures(seconds ? seconds : 300, true);
         return g_failures == 0 ? 0 : 1;
     }
 
@@ -453,7 +606,7 @@ int wmain(int argc, wchar_t** argv)
                 " the rest is the stand-in journaling the prompt's configuration",
                 Median(latency.toFirst));
     }
-    IdleFigures(10);
+    IdleFigures(10, false);
 
     Say("");
     Say("Roads: grant %s, refused user %s, rebind after Yes %s.", granted ? "ok" : "FAILED", refused ? "ok" : "FAILED",

@@ -1,6 +1,8 @@
 // One exchange with the cart over the transport, against the simulated cart: every result
 // code of an exchange, the time limits and the stop event.
 #include "CartLinkTestSupport.h"
+#include "common/CMutexAcquire.h"
+#include "common/CUtilLogging.h"
 #include <cstdlib>
 #include <new>
 #include <thread>
@@ -170,6 +172,26 @@ TEST_F(TransportTest, AnswerWithoutResponseObjectIsReadAndDropped)
     EXPECT_EQ(0u, m_transport->Transact(&request, nullptr));
     ASSERT_EQ(1u, m_cart->GetLines().size());
     EXPECT_EQ(CStringEx(L"drawer access ended"), m_cart->GetLines()[0]);
+}
+
+// The poll asks the log's level for every answer it reads: while another thread writes a
+// line (holding the writer lock), an exchange that dumps nothing does not wait for it.
+TEST_F(TransportTest, ExchangeThatDumpsNothingDoesNotWaitForTheLogWriter)
+{
+    CEventEx held, release;
+    ASSERT_TRUE(held.Create() && release.Create());
+    std::thread writer([&] {
+        CMutexAcquire lock(CUtilLogging::Instance().GetWriterLock());
+        held.Set();
+        release.Wait(5000);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, held.Wait(5000));
+    const ULONGLONG start = GetTickCount64();
+    CKelvoQueryAccessResponse response;
+    EXPECT_EQ(0u, QueryAccess(&response));
+    EXPECT_LT(GetTickCount64() - start, 400u);
+    release.Set();
+    writer.join();
 }
 
 TEST_F(TransportTest, DrawerAccessReachesTheCartByteForByte)
