@@ -3,6 +3,7 @@
 // produce: the event between a request and its answer, the report before its announcement,
 // the answer that never comes, the press that meets a pending automatic start.
 #include "tests/agentauth/AuthRoadFixture.h"
+#include "agent/KelvoAgentMessages.h"
 #include "resources/KVResourceIds.h"
 #include <gtest/gtest.h>
 #include <wtsapi32.h>
@@ -82,8 +83,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, LogonScreenWatch,
                          RetryCase::Name);
 
 // The product reports (nobody signed in) before its start has even returned, so the report
-// reaches the agent before the announcement of the prompt. The late announcement opens
-// nothing: the cart is not told of a prompt after its result, and it is polled on.
+// reaches the agent before the announcement of the prompt. The cart hears of the prompt
+// once, before its result, and it is polled on.
 TEST_F(AuthRoad, ReportBeforeThePromptIsAnnouncedLeavesTheCartPolled)
 {
     AgentRoadOptions options;
@@ -93,7 +94,9 @@ TEST_F(AuthRoad, ReportBeforeThePromptIsAnnouncedLeavesTheCartPolled)
     ASSERT_TRUE(road.WaitForJournal("Callback", 1, kStepMs));
     ASSERT_TRUE(CartSees(L"sign-in result arrived")) << Transcript();
     EXPECT_GE(PollsWithin(2500), 3u) << Transcript();
-    EXPECT_EQ(0u, CartCount(L"sign-in prompt open")) << Transcript();
+    const int opened = CartLine(L"sign-in prompt open");
+    EXPECT_TRUE(opened >= 0 && opened < CartLine(L"sign-in result arrived")) << Transcript();
+    EXPECT_EQ(1u, CartCount(L"sign-in prompt open")) << Transcript();
 
     road.ConfigureSignOn({L"Principal=nurse@" + computer, L"Methods=1"});
     from = road.Cart().Mark();
@@ -164,5 +167,97 @@ TEST_F(AuthRoad, LogonScreenOverTheSessionEndsAccessAndStopsPolling)
     EXPECT_TRUE(road.WaitForCartQuiet(L"access state", kNothingMs, kStepMs)) << Transcript();
     logonScreen.CloseInput();
     EXPECT_TRUE(logonScreen.WaitForExit(kStepMs));
+}
+
+// A start that fails is retried every 500 ms; each event that ends a run (the cart pulled
+// out, a Citrix session taking the cart, Windows ending the session) ends those retries too,
+// and no start is made where nobody can sign in.
+struct RunEndingEvent
+{
+    const char* name;
+    int kind;   // 0 unplug, 1 Citrix session started, 2 the end of the Windows session
+    static std::string Name(const ::testing::TestParamInfo<RunEndingEvent>& info) { return info.param.name; }
+};
+
+inline void PrintTo(const RunEndingEvent& e, std::ostream* os)
+{
+    *os << e.name;
+}
+
+class PendingStart : public AuthRoad, public ::testing::WithParamInterface<RunEndingEvent> {};
+
+TEST_P(PendingStart, EndsWithTheEventThatEndsTheRun)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"StartResult=-2147467259"};
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(road.WaitForJournal("Auth 8", 1, kStepMs));
+    const CStringEx path = road.Cart().GetDevicePath();
+    if (GetParam().kind == 0)
+        ASSERT_TRUE(road.Cart().Remove() && road.Agent().SendDeviceRemoval(path));
+    else
+        ASSERT_TRUE(GetParam().kind == 1 ? road.Agent().Post(WM_AGENT_REMOTE_SESSION, 1) : road.Agent().Post(WM_QUERYENDSESSION));
+    road.ConfigureSignOn({L"Principal=nurse@" + computer, L"Methods=1"});
+    Sleep(200);
+    const size_t starts = road.CountJournal("Auth 8");
+    Sleep(kNothingMs);
+    EXPECT_EQ(starts, road.CountJournal("Auth 8")) << "a start was made after the event";
+    EXPECT_EQ(0u, CartCount(L"sign-in prompt open")) << Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, PendingStart,
+                         ::testing::Values(RunEndingEvent{"Unplug", 0}, RunEndingEvent{"CitrixSession", 1},
+                                           RunEndingEvent{"SessionEnding", 2}),
+                         RunEndingEvent::Name);
+
+// A product out of process lets the agent's messages in while its start waits: a lock among
+// them ends the run that is starting, the prompt that opened all the same is closed, and the
+// cart hears of no prompt.
+TEST_F(AuthRoad, LockWhileThePromptStartsEndsTheRunAndClosesThePrompt)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"StartPumpMs=1500", L"Callback=0"};
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(road.WaitForJournal("Pump", 1, kStepMs));
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
+    EXPECT_TRUE(road.Log().WaitForText(CAgentRoad::Text(IDS_RUN_END_SESSION_AWAY).c_str(), kStepMs));
+    EXPECT_TRUE(road.WaitForJournal("Auth 9", 1, kStepMs)) << "the prompt stays open";
+    EXPECT_FALSE(CartSees(L"sign-in prompt open", kNothingMs)) << Transcript();
+}
+
+// The cart stops answering and Windows says nothing (its link failed): the worker stops after
+// its attempts and tells the window, which shows the cart as not connected; the cart's return
+// is a connect like any other.
+TEST_F(AuthRoad, CartGoneWithoutNoticeIsShownDisconnectedUntilItReturns)
+{
+    Start();
+    const CStringEx path = road.Cart().GetDevicePath();
+    ASSERT_TRUE(road.Cart().Remove());
+    EXPECT_TRUE(road.Agent().WaitForConnected(0, kStepMs));
+    ASSERT_TRUE(road.Cart().Restore());
+    ASSERT_TRUE(road.Agent().SendDeviceArrival(path));
+    ASSERT_TRUE(road.Agent().WaitForConnected(1, kStepMs));
+    from = road.Cart().Mark();
+    ASSERT_TRUE(road.Press());
+    EXPECT_TRUE(CartSees(Granted(L"nurse", 2))) << Transcript();
+}
+
+// Windows asks to end the session while a Citrix session has the cart, then goes on: the
+// worker stopped, and no connect may start one meanwhile. When the Citrix session ends the
+// cart is connected and polled again, and a press signs in.
+TEST_F(AuthRoad, CancelledEndOfSessionDuringACitrixSessionReconnectsWhenItEnds)
+{
+    Start();
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_REMOTE_SESSION, 1));
+    ASSERT_TRUE(road.Agent().Post(WM_QUERYENDSESSION));
+    ASSERT_TRUE(road.Agent().Post(WM_ENDSESSION, FALSE));
+    Sleep(500);
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_REMOTE_SESSION, 0));
+    EXPECT_GE(PollsWithin(2500), 3u) << Transcript();
+    from = road.Cart().Mark();
+    ASSERT_TRUE(road.Press());
+    EXPECT_TRUE(CartSees(Granted(L"nurse", 2))) << Transcript();
 }
 }
