@@ -169,22 +169,9 @@ TEST_F(AuthRoad, LogonScreenOverTheSessionEndsAccessAndStopsPolling)
     EXPECT_TRUE(logonScreen.WaitForExit(kStepMs));
 }
 
-// A start that fails is retried every 500 ms; each event that ends a run (the cart pulled
-// out, a Citrix session taking the cart, Windows ending the session) ends those retries too,
-// and no start is made where nobody can sign in.
-struct RunEndingEvent
-{
-    const char* name;
-    int kind;   // 0 unplug, 1 Citrix session started, 2 the end of the Windows session
-    static std::string Name(const ::testing::TestParamInfo<RunEndingEvent>& info) { return info.param.name; }
-};
-
-inline void PrintTo(const RunEndingEvent& e, std::ostream* os)
-{
-    *os << e.name;
-}
-
-class PendingStart : public AuthRoad, public ::testing::WithParamInterface<RunEndingEvent> {};
+// A failed start is retried every 500 ms; an unplug, a Citrix session taking the cart and the
+// end of the Windows session each end those retries, and no start is made where nobody can sign in.
+class PendingStart : public AuthRoad, public ::testing::WithParamInterface<int> {};
 
 TEST_P(PendingStart, EndsWithTheEventThatEndsTheRun)
 {
@@ -194,10 +181,9 @@ TEST_P(PendingStart, EndsWithTheEventThatEndsTheRun)
     ASSERT_TRUE(road.Press());
     ASSERT_TRUE(road.WaitForJournal("Auth 8", 1, kStepMs));
     const CStringEx path = road.Cart().GetDevicePath();
-    if (GetParam().kind == 0)
-        ASSERT_TRUE(road.Cart().Remove() && road.Agent().SendDeviceRemoval(path));
-    else
-        ASSERT_TRUE(GetParam().kind == 1 ? road.Agent().Post(WM_AGENT_REMOTE_SESSION, 1) : road.Agent().Post(WM_QUERYENDSESSION));
+    ASSERT_TRUE(GetParam() == 0   ? road.Cart().Remove() && road.Agent().SendDeviceRemoval(path)
+                : GetParam() == 1 ? road.Agent().Post(WM_AGENT_REMOTE_SESSION, 1)
+                                  : road.Agent().Post(WM_QUERYENDSESSION));
     road.ConfigureSignOn({L"Principal=nurse@" + computer, L"Methods=1"});
     Sleep(200);
     const size_t starts = road.CountJournal("Auth 8");
@@ -206,14 +192,12 @@ TEST_P(PendingStart, EndsWithTheEventThatEndsTheRun)
     EXPECT_EQ(0u, CartCount(L"sign-in prompt open")) << Transcript();
 }
 
-INSTANTIATE_TEST_SUITE_P(Events, PendingStart,
-                         ::testing::Values(RunEndingEvent{"Unplug", 0}, RunEndingEvent{"CitrixSession", 1},
-                                           RunEndingEvent{"SessionEnding", 2}),
-                         RunEndingEvent::Name);
+INSTANTIATE_TEST_SUITE_P(Events, PendingStart, ::testing::Values(0, 1, 2), [](const auto& info) {
+    return std::string(info.param == 0 ? "Unplug" : info.param == 1 ? "CitrixSession" : "SessionEnding");
+});
 
-// A product out of process lets the agent's messages in while its start waits: a lock among
-// them ends the run that is starting, the prompt that opened all the same is closed, and the
-// cart hears of no prompt.
+// A product out of process lets messages in while its start waits: a lock among them ends the
+// run that is starting, the prompt that opened is closed, and the cart hears of no prompt.
 TEST_F(AuthRoad, LockWhileThePromptStartsEndsTheRunAndClosesThePrompt)
 {
     AgentRoadOptions options;
@@ -227,9 +211,8 @@ TEST_F(AuthRoad, LockWhileThePromptStartsEndsTheRunAndClosesThePrompt)
     EXPECT_FALSE(CartSees(L"sign-in prompt open", kNothingMs)) << Transcript();
 }
 
-// The cart stops answering and Windows says nothing (its link failed): the worker stops after
-// its attempts and tells the window, which shows the cart as not connected; the cart's return
-// is a connect like any other.
+// The cart goes and Windows says nothing: the worker stops after its attempts and tells the
+// window, which shows the cart as not connected until its return.
 TEST_F(AuthRoad, CartGoneWithoutNoticeIsShownDisconnectedUntilItReturns)
 {
     Start();
@@ -238,15 +221,11 @@ TEST_F(AuthRoad, CartGoneWithoutNoticeIsShownDisconnectedUntilItReturns)
     EXPECT_TRUE(road.Agent().WaitForConnected(0, kStepMs));
     ASSERT_TRUE(road.Cart().Restore());
     ASSERT_TRUE(road.Agent().SendDeviceArrival(path));
-    ASSERT_TRUE(road.Agent().WaitForConnected(1, kStepMs));
-    from = road.Cart().Mark();
-    ASSERT_TRUE(road.Press());
-    EXPECT_TRUE(CartSees(Granted(L"nurse", 2))) << Transcript();
+    EXPECT_TRUE(road.Agent().WaitForConnected(1, kStepMs));
 }
 
-// Windows asks to end the session while a Citrix session has the cart, then goes on: the
-// worker stopped, and no connect may start one meanwhile. When the Citrix session ends the
-// cart is connected and polled again, and a press signs in.
+// Windows asks to end the session while a Citrix session has the cart, then goes on: the worker
+// stopped, and no connect may start one meanwhile. The Citrix session's end connects the cart again.
 TEST_F(AuthRoad, CancelledEndOfSessionDuringACitrixSessionReconnectsWhenItEnds)
 {
     Start();
@@ -259,5 +238,18 @@ TEST_F(AuthRoad, CancelledEndOfSessionDuringACitrixSessionReconnectsWhenItEnds)
     from = road.Cart().Mark();
     ASSERT_TRUE(road.Press());
     EXPECT_TRUE(CartSees(Granted(L"nurse", 2))) << Transcript();
+}
+
+// A lock behind a late cart queues the end of access; the reconnect command replaces the worker
+// before it is sent, and the new worker ends access instead.
+TEST_F(AuthRoad, ReconnectAfterALockBehindALateCartStillEndsAccess)
+{
+    Start();
+    ASSERT_EQ(road.Cart().Command("fault late 2000 for 69"), L"ok");
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(CartSees(L"(answered late)")) << Transcript();
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
+    ASSERT_TRUE(road.Agent().Post(WM_COMMAND, 17));
+    EXPECT_TRUE(CartSees(L"drawer access ended")) << Transcript();
 }
 }
