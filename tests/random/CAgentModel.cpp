@@ -146,7 +146,9 @@ void CAgentModel::Expire(ULONGLONG ms)
         if (due.prompt >= 0)
         {
             const Prompt& prompt = m_prompts[static_cast<size_t>(due.prompt)];
-            due.met = (prompt.closed != 0 && prompt.closed <= due.due) ||
+            // Closed by the agent, not by its own report (a report closes the prompt too).
+            due.met = (prompt.closed != 0 && prompt.closed <= due.due &&
+                       (prompt.reported == 0 || prompt.closed + kJitterMs < prompt.reported)) ||
                       (prompt.reported != 0 && prompt.reported <= due.from + kDeliveryMs);
         }
         if (!due.met)
@@ -179,7 +181,10 @@ void CAgentModel::OnTester(const TimelineEntry& entry)
         kind == RandomEventKind::EndingCancelled || kind == RandomEventKind::Restart)
     {
         if (entry.world.agentConnected && before.cartPresent && !before.citrix)
+        {
             Require(ms, -1, "an end of access" + said);
+            m_asks.push_back(ms);
+        }
     }
     switch (kind)
     {
@@ -319,7 +324,13 @@ void CAgentModel::OnCart(const TimelineEntry& entry)
         // The end of access was asked at the lock or exit before it: behind a slow cart it
         // may reach the cart seconds later, after a sign-in that began when the session was
         // back. It ends the runs reported before that event.
-        const ULONGLONG asked = m_lastAwayOrExit != 0 && m_lastAwayOrExit <= entry.ms ? m_lastAwayOrExit : entry.ms;
+        // The worker sends them in the order they were asked: the oldest ask not yet heard.
+        ULONGLONG asked = m_lastAwayOrExit != 0 && m_lastAwayOrExit <= entry.ms ? m_lastAwayOrExit : entry.ms;
+        if (!m_asks.empty() && m_asks.front() <= entry.ms)
+        {
+            asked = m_asks.front();
+            m_asks.erase(m_asks.begin());
+        }
         for (Run& run : m_runs)
         {
             if (run.accessEnded == 0 && run.reported + kJitterMs < asked)

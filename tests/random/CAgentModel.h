@@ -112,6 +112,7 @@ private:
     std::vector<std::pair<ULONGLONG, ULONGLONG>> m_away;  // from, to (0: still away)
     std::vector<ULONGLONG> m_yes;                         // Yes pressed in a box
     ULONGLONG m_lastAwayOrExit = 0;                       // the last event that ends access
+    std::vector<ULONGLONG> m_asks;                        // events whose end of access is not heard yet
     std::vector<Prompt> m_prompts;
     std::vector<Run> m_runs;
     std::vector<std::string> m_wrong;

@@ -183,13 +183,15 @@ RandomEvent CRandomSequence::DrawAimed()
 {
     RandomEvent event;
     event.kind = RandomEventKind::Aimed;
-    event.stage = static_cast<AimStage>(Between(0, 3));
+    // The prompt's stage twice as often: most events end a run there.
+    const int stage = Between(0, 4);
+    event.stage = static_cast<AimStage>(stage == 0 ? 0 : stage - 1);
     event.value = Between(50, 250);
     static const RandomEventKind kThen[] = {
         RandomEventKind::Lock, RandomEventKind::ConsoleDisconnect, RandomEventKind::RemoteDisconnect,
         RandomEventKind::CartRemoved, RandomEventKind::CitrixStarted, RandomEventKind::EndingCancelled,
         RandomEventKind::Press, RandomEventKind::Answer};
-    event.then = kThen[Between(0, 7)];
+    event.then = kThen[Between(0, event.stage == AimStage::PromptOpen ? 5 : 7)];
     if (event.stage == AimStage::AccessInFlight && Between(0, 1) == 0)
     {
         // A new sign-in while the last one's answer is still on its way.
