@@ -206,9 +206,13 @@ void CCartAgentDlg::SetConnected(bool connected)
     m_notifyIcon.Update(m_hWnd, 0, WM_AGENT_NOTIFY_ICON, m_notifyIconHandle.Get(), Resources().LoadText(tipId));
 
     m_bCartConnected = connected;
-    // Without a cart nobody stays signed in; the cart is not polled again meanwhile.
+    // Without a cart nobody stays signed in, and no start is pending; the cart is not
+    // polled again meanwhile.
     if (!connected)
+    {
+        CancelPendingStart();
         EndRun(KelvoRunEnd::CartDisconnected);
+    }
     RefreshStateFields();
 }
 
@@ -496,6 +500,7 @@ LRESULT CCartAgentDlg::OnQueryEndSession(WPARAM, LPARAM, BOOL&)
 {
     // Windows is ending the session: let the cart go now, while the process still may.
     m_bEnding = true;
+    CancelPendingStart();
     StopWorkerAndEndRun(KelvoRunEnd::SessionEnding);
     if (m_settings.endAccessOnLockAndExit && !m_bIsRemote)
         EndAccess(false, false);

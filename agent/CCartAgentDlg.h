@@ -142,6 +142,13 @@ protected:
     // The one start of a run: the product's prompt for a new run number. S_OK when the
     // prompt is up or a run is active already; otherwise the product's failure.
     HRESULT BeginRun(BOOL showMessages);
+    // Whether a sign-in may start: the cart connected, the session here and not ending, and
+    // no Citrix session holding the cart.
+    bool MaySignInHere() const;
+    // Stops the polling and tells the cart that the prompt of run `run` opened.
+    void AnnouncePrompt(ULONG run);
+    // Drops an armed or retried start (timer 14); every event that ends a run does.
+    void CancelPendingStart();
     // The one end of a run, for the reason, which is logged: the cart hears that an open
     // prompt is over, the product's side ends, and the cart is polled again. Nothing
     // happens when no run is active.

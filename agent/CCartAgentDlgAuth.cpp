@@ -42,18 +42,43 @@ void CCartAgentDlg::StopPolling()
         m_spThread->SetPeriodicMessage(reinterpret_cast<WPARAM>(m_hWnd), 0);
 }
 
+bool CCartAgentDlg::MaySignInHere() const
+{
+    return m_bCartConnected && !m_bSessionAway && !m_bCitrixSessionActive && !m_bEnding && !m_bExited;
+}
+
 HRESULT CCartAgentDlg::BeginRun(BOOL showMessages)
 {
     // One run at a time.
     if (m_run.IsActive())
         return S_OK;
+    // Nobody signs in for a cart that is not here, in a session that is away or ending, or
+    // while a Citrix session has the cart.
+    if (!MaySignInHere())
+    {
+        CUtilLogging::Instance().LogRes(4, IDS_RUN_START_REFUSED);
+        return HRESULT_FROM_WIN32(ERROR_NOT_READY);
+    }
     const ULONG run = m_run.NextNumber();
     const int timeoutSeconds = m_settings.promptTimeoutSeconds;
-    const HRESULT hr = m_signOn.StartPrompt(run, timeoutSeconds, showMessages);
-    if (FAILED(hr))
-        return hr;
-
+    // The run exists before the product is asked: a product out of process lets messages in
+    // while its start waits, and a lock or an unplug among them ends this run like any other.
     m_run.Begin(run);
+    const HRESULT hr = m_signOn.StartPrompt(run, timeoutSeconds, showMessages);
+    if (!m_run.IsCurrent(run))
+    {
+        // Ended while starting: a prompt that opened all the same is closed again.
+        if (SUCCEEDED(hr))
+            m_signOn.EndSession(true, false);
+        return HRESULT_FROM_WIN32(ERROR_CANCELLED);
+    }
+    if (FAILED(hr))
+    {
+        m_run.End();
+        return hr;
+    }
+
+    m_run.MoveTo(CKelvoSignInRun::Stage::Prompt);
     CUtilLogging::Instance().LogRes(4, IDS_RUN_STARTED, static_cast<unsigned>(run));
     // The prompt is up: no automatic start is pending any more.
     ClearAutoStart();
@@ -61,7 +86,25 @@ HRESULT CCartAgentDlg::BeginRun(BOOL showMessages)
     // after its own time-out.
     SetTimer(KELVO_TIMER_PROMPT_ANSWER, static_cast<UINT>(timeoutSeconds) * 1000 + kPromptAnswerMarginMs);
     PostMessage(WM_AGENT_AUTH_STARTED, 0, static_cast<LPARAM>(run));
+    // A report that came while the start waited is taken now, after the announcement.
+    LONG held = 0;
+    if (m_run.TakeHeldResult(held))
+        PostMessage(WM_AGENT_AUTH_RESULT, static_cast<WPARAM>(held), static_cast<LPARAM>(run));
     return hr;
+}
+
+void CCartAgentDlg::AnnouncePrompt(ULONG run)
+{
+    // The cart is not polled while a prompt is up, and it hears of the prompt once.
+    m_run.SetAnnounced();
+    StopPolling();
+    SendPromptStatus(run, KELVO_AUTH_STATUS_PROMPT_OPEN);
+}
+
+void CCartAgentDlg::CancelPendingStart()
+{
+    // A start armed or retried before the event would open a prompt nobody can use.
+    KillTimer(KELVO_TIMER_AUTH_START);
 }
 
 void CCartAgentDlg::EndRun(KelvoRunEnd reason)
@@ -70,6 +113,9 @@ void CCartAgentDlg::EndRun(KelvoRunEnd reason)
         return;
     const ULONG run = m_run.GetNumber();
     const bool promptOpen = m_run.GetStage() == CKelvoSignInRun::Stage::Prompt;
+    // A run ended while its prompt was starting: BeginRun closes what the start opened.
+    const bool starting = m_run.GetStage() == CKelvoSignInRun::Stage::Starting;
+    const bool announced = m_run.IsAnnounced();
     const bool signedIn = m_run.IsSignedIn();
     const DWORD code = CKelvoSignInRun::EndCode(reason);
     m_run.End();
@@ -81,11 +127,12 @@ void CCartAgentDlg::EndRun(KelvoRunEnd reason)
     log.LogRes(4, IDS_RUN_ENDED, static_cast<unsigned>(run), why.GetString(), static_cast<unsigned>(code));
 
     // The cart heard that a prompt opened: it hears that it is over.
-    if (promptOpen)
+    if (promptOpen && announced)
         SendPromptStatus(run, KELVO_AUTH_STATUS_RESULT_IN);
     // An open prompt is closed, and a sign-in that did not end in a grant is ended on the
     // product's side too.
-    m_signOn.EndSession(promptOpen, signedIn && code != 0);
+    if (!starting)
+        m_signOn.EndSession(promptOpen, signedIn && code != 0);
     // The cart is watched again, unless the session is away or the cart is gone.
     if (m_bCartConnected)
         StartPolling();
@@ -113,14 +160,14 @@ void CCartAgentDlg::OnPromptAnswerTimer()
 
 LRESULT CCartAgentDlg::OnAuthStarted(WPARAM, LPARAM run, BOOL&)
 {
-    // A prompt whose report came first, or a run that ended meanwhile, has nothing to open.
-    if (!m_run.IsAt(static_cast<ULONG>(run), CKelvoSignInRun::Stage::Prompt))
+    // A prompt whose report came first (and announced it), or a run that ended meanwhile,
+    // has nothing to open.
+    if (!m_run.IsAt(static_cast<ULONG>(run), CKelvoSignInRun::Stage::Prompt) || m_run.IsAnnounced())
     {
         DropStale(WM_AGENT_AUTH_STARTED, static_cast<ULONG>(run));
         return 0;
     }
-    StopPolling();
-    SendPromptStatus(static_cast<ULONG>(run), KELVO_AUTH_STATUS_PROMPT_OPEN);
+    AnnouncePrompt(static_cast<ULONG>(run));
     return 0;
 }
 
@@ -128,11 +175,19 @@ LRESULT CCartAgentDlg::OnAuthResult(WPARAM result, LPARAM lParam, BOOL&)
 {
     // Only the report of the open prompt of the current run counts.
     const ULONG run = static_cast<ULONG>(lParam);
+    if (m_run.IsAt(run, CKelvoSignInRun::Stage::Starting))
+    {
+        m_run.HoldResult(static_cast<LONG>(result));
+        return 0;
+    }
     if (!m_run.IsAt(run, CKelvoSignInRun::Stage::Prompt))
     {
         DropStale(WM_AGENT_AUTH_RESULT, run);
         return 0;
     }
+    // A report before the announcement: the cart hears of the prompt before its result.
+    if (!m_run.IsAnnounced())
+        AnnouncePrompt(run);
     // The product closed its prompt before it reported.
     m_run.MoveTo(CKelvoSignInRun::Stage::Reported);
     KillTimer(KELVO_TIMER_PROMPT_ANSWER);

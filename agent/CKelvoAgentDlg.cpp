@@ -1,5 +1,6 @@
 #include "agent/CKelvoAgentDlg.h"
 #include "agent/CKelvoAgentThread.h"
+#include "cartlink/CCartUSBCommRequest.h"
 #include "cartlink/CKelvoUSBComm.h"
 #include "cartlink/KelvoHidApi.h"
 #include "common/CUtilLogging.h"
@@ -78,6 +79,10 @@ bool CKelvoAgentDlg::StartWorker(_CObjectExPtr<CCartUSBComm> transport)
     // The old worker took what it still held of a run with it: a request it dropped is
     // never answered, so that run ends here and the next press starts a new one.
     EndRun(KelvoRunEnd::WorkerRestarted);
+    // The old worker also dropped an end of access still queued for it (a lock behind a late
+    // cart): while the session is away the new one ends access again.
+    if (running && m_bSessionAway && m_settings.endAccessOnLockAndExit && !m_bIsRemote)
+        PostToAgentThread(WM_AGENT_END_ACCESS, MakeObjectEx<CKelvoEndAccessRequest>());
     return running;
 }
 

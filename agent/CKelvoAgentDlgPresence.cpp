@@ -6,6 +6,7 @@
 #include "cartlink/CEndpointSessionFactory.h"
 #include "cartlink/CKelvoDeviceStatusResponse.h"
 #include "cartlink/KelvoCartCommand.h"
+#include "cartlink/KelvoCartResult.h"
 #include "common/CUtilLogging.h"
 #include "common/PostedObjectEx.h"
 #include "resources/KVIdsAgentAuth.h"
@@ -103,6 +104,7 @@ LRESULT CCartAgentDlg::OnRemoteSession(WPARAM started, LPARAM, BOOL&)
         // Polling stops while posts still reach the worker; with the flag set none would.
         StopPolling();
         m_bCitrixSessionActive = true;
+        CancelPendingStart();
         EndRun(KelvoRunEnd::RemoteSession);
         RefreshStateFields();
         return 0;
@@ -111,10 +113,16 @@ LRESULT CCartAgentDlg::OnRemoteSession(WPARAM started, LPARAM, BOOL&)
     m_bCitrixSessionActive = false;
     // Through the worker when it runs: a second transport beside it could take the
     // worker's answer, since answers are paired with requests only by their order.
+    const bool workerRuns = m_spThread && m_spThread->IsRunning();
     if (m_settings.endAccessOnLockAndExit)
-        EndAccess(false, m_spThread && m_spThread->IsRunning());
+        EndAccess(false, workerRuns);
     if (CCartUSBComm::GetDevicePath().IsEmpty())
         SetTimer(KELVO_TIMER_CONNECT_CART, kConnectAfterCitrixMs);
+    // The worker went meanwhile (a cancelled end of the session stopped it, and no connect
+    // may start one while a Citrix session has the cart): the cart is connected again as at
+    // any connect.
+    else if (!workerRuns)
+        SetTimer(KELVO_TIMER_CONNECT_CART, kConnectSoonMs);
     else
     {
         if (!m_bCartConnected)
@@ -129,9 +137,10 @@ LRESULT CCartAgentDlg::OnRemoteSession(WPARAM started, LPARAM, BOOL&)
 void CCartAgentDlg::OnAuthStartTimer()
 {
     KillTimer(KELVO_TIMER_AUTH_START);
-    // A start clears every pending automatic one; a failed one is tried again.
+    // A start clears every pending automatic one; a failed one is tried again, unless no
+    // sign-in may happen here at all.
     const HRESULT hr = BeginRun(FALSE);
-    if (FAILED(hr) && m_settings.retryAuthStart && m_nAuthRetries > 0)
+    if (FAILED(hr) && MaySignInHere() && m_settings.retryAuthStart && m_nAuthRetries > 0)
     {
         --m_nAuthRetries;
         SetTimer(KELVO_TIMER_AUTH_START, kAuthRetryDelayMs);
@@ -197,6 +206,17 @@ LRESULT CKelvoAgentDlg::OnDeviceStatus(WPARAM wParam, LPARAM status, BOOL&)
 {
     // The report's reference comes with the message.
     const _CObjectExPtr<CKelvoDeviceStatusResponse> report = TakePostedObject<CKelvoDeviceStatusResponse>(status);
+    // The worker found the cart gone and stopped: a run waiting for the cart ends, and the
+    // cart is shown as not connected until it returns.
+    if (wParam == KELVO_RESULT_NO_CART && !report)
+    {
+        if (m_bCartConnected && !m_bCitrixSessionActive)
+        {
+            EndRun(KelvoRunEnd::CartGone);
+            SetConnected(false);
+        }
+        return 0;
+    }
     if (wParam != 0 || !report)
         return 0;
     // While a Citrix session has the cart, its state is not this session's to act on.

@@ -10,6 +10,7 @@ public:
     BYTE access = 0;
     BYTE status = 0;
     BYTE button = 0;
+    bool gone = false;  // a query found the cart gone; the run stops after telling the window
 };
 
 CKelvoAgentThread::CStatusCache* CKelvoAgentThread::GetCache() const
@@ -43,8 +44,12 @@ BOOL CKelvoAgentThread::QueryByte(CCartUSBComm& transport, BYTE& value)
             CUtilLogging::Instance().LogRes(2, IDS_CART_NOT_CONNECTED, static_cast<UINT>(N));
             if (!transport.FindDevice() || attempt == kReconnectAttempts)
             {
-                // The cart is gone for good: this run ends; its return starts a new one.
-                Stop();
+                // The cart is gone for good: this run ends once the window knows (StopIfGone);
+                // the cart's return starts a new one.
+                if (CStatusCache* cache = GetCache())
+                    cache->gone = true;
+                else
+                    Stop();
                 return FALSE;
             }
             continue;
@@ -76,6 +81,8 @@ void CKelvoAgentThread::PollStatus(CCartUSBComm& transport, HWND window, BOOL fi
     BYTE button = cache->button;
     if (QueryStatus(transport, access, status) && access == KELVO_ACCESS_READY && status == KELVO_STATUS_READY)
         QueryByte<KELVO_CMD_POLL_FOR_DRAWER_BTN>(transport, button);
+    if (StopIfGone(window))
+        return;
 
     if (access == cache->access && status == cache->status && button == cache->button)
         return;
@@ -83,6 +90,18 @@ void CKelvoAgentThread::PollStatus(CCartUSBComm& transport, HWND window, BOOL fi
     cache->status = status;
     cache->button = button;
     PostObject(window, WM_AGENT_DEVICE_STATUS, 0, CreateDeviceStatus(access, status, button));
+}
+
+bool CKelvoAgentThread::StopIfGone(HWND window)
+{
+    CStatusCache* cache = GetCache();
+    if (cache == nullptr || !cache->gone)
+        return false;
+    // Nobody else would tell the window: a run waiting for the cart, and the cart's icon,
+    // learn it here, before the stop keeps anything more from being posted.
+    PostToWindow(window, WM_AGENT_DEVICE_STATUS, KELVO_RESULT_NO_CART, 0);
+    Stop();
+    return true;
 }
 
 _CObjectExPtr<CCartUSBCommResponse> CKelvoAgentThread::CreateResponse(BYTE command)
@@ -172,6 +191,8 @@ BOOL CKelvoAgentThread::OnStart(_CObjectExPtr<CCartUSBComm> transport, HWND wind
     // The window learns the cart's state at once, whatever the queries gave.
     if (QueryStatus(*transport, cache->access, cache->status))
         QueryByte<KELVO_CMD_POLL_FOR_DRAWER_BTN>(*transport, cache->button);
+    if (StopIfGone(window))
+        return TRUE;
     PostObject(window, WM_AGENT_DEVICE_STATUS, 0, CreateDeviceStatus(cache->access, cache->status, cache->button));
 
     const TKelvoUSBCommRequest<KELVO_CMD_BOUND_COMPUTER_NAME> request;

@@ -36,6 +36,9 @@ private:
     BOOL QueryByte(CCartUSBComm& transport, BYTE& value);
     BOOL QueryStatus(CCartUSBComm& transport, BYTE& access, BYTE& status);
     void PollStatus(CCartUSBComm& transport, HWND window, BOOL firstRun);
+    // After a query found the cart gone: tells the window (WM_AGENT_DEVICE_STATUS with
+    // wParam 1167 and no report) and stops this run. TRUE when it did.
+    bool StopIfGone(HWND window);
     void TransactAndAnswer(CCartUSBComm* transport, HWND window, UINT message, BYTE command, LPARAM lParam);
     // Posts an object to the window, handing over its reference; FALSE releases it here.
     template <class T>

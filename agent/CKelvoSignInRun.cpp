@@ -4,13 +4,17 @@
 void CKelvoSignInRun::Begin(ULONG number)
 {
     m_number = number;
-    m_stage = Stage::Prompt;
+    m_stage = Stage::Starting;
+    m_announced = false;
+    m_held = false;
     SetUser(CStringEx(), CStringEx(), 0);
 }
 
 void CKelvoSignInRun::End()
 {
     m_stage = Stage::None;
+    m_announced = false;
+    m_held = false;
     SetUser(CStringEx(), CStringEx(), 0);
 }
 
@@ -51,6 +55,7 @@ UINT CKelvoSignInRun::ReasonTextId(KelvoRunEnd reason) noexcept
     case KelvoRunEnd::SessionEnding: return IDS_RUN_END_SESSION_ENDING;
     case KelvoRunEnd::AgentExit: return IDS_RUN_END_AGENT_EXIT;
     case KelvoRunEnd::RemoteSession: return IDS_RUN_END_REMOTE_SESSION;
+    case KelvoRunEnd::CartGone: return IDS_RUN_END_CART_GONE;
     }
     return IDS_RUN_END_FAILED;
 }

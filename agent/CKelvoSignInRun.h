@@ -18,6 +18,7 @@ enum class KelvoRunEnd
     SessionEnding,      // Windows ends the session
     AgentExit,          // the agent ends
     RemoteSession,      // a Citrix session of this user has the cart
+    CartGone,           // the worker found the cart gone and stopped
 };
 
 // One sign-in from the prompt to the cart's last answer: its number, where it stands, and
@@ -32,6 +33,8 @@ public:
     enum class Stage
     {
         None,            // no run
+        Starting,        // the product is asked to open its prompt; an event may end the
+                         // run while the start waits, and a report is held until it returns
         Prompt,          // the product's prompt is open; its report is awaited
         Reported,        // the product reported; the prompt is closed
         Deciding,        // a user signed in and is being authorized
@@ -43,7 +46,7 @@ public:
     // The number the next run will carry; numbers only grow, so a late report of an
     // earlier run never matches a later one.
     ULONG NextNumber() const noexcept { return m_number + 1; }
-    // Starts run `number` (NextNumber()) with its prompt open and nobody signed in.
+    // Starts run `number` (NextNumber()) at its prompt's start, with nobody signed in.
     void Begin(ULONG number);
     // Ends the current run and forgets its user; its number stays, for stale reports.
     void End();
@@ -59,6 +62,18 @@ public:
     // A user signed in: the run has got past the product's report with a success.
     bool IsSignedIn() const noexcept { return m_stage >= Stage::Deciding; }
     void MoveTo(Stage stage) noexcept { m_stage = stage; }
+    // The cart heard that this run's prompt opened; it may hear "result in" only after that.
+    bool IsAnnounced() const noexcept { return m_announced; }
+    void SetAnnounced() noexcept { m_announced = true; }
+    // A report that came while the prompt was still starting waits for the start's return.
+    void HoldResult(LONG result) noexcept { m_held = true; m_heldResult = result; }
+    bool TakeHeldResult(LONG& result) noexcept
+    {
+        result = m_heldResult;
+        const bool held = m_held;
+        m_held = false;
+        return held;
+    }
 
     // Who signed in and with which authentication-method flags.
     void SetUser(const CStringEx& name, const CStringEx& domain, BYTE flags);
@@ -76,4 +91,7 @@ private:
     CStringEx m_userName;
     CStringEx m_userDomain;
     BYTE m_authFlags = 0;
+    bool m_announced = false;
+    bool m_held = false;
+    LONG m_heldResult = 0;
 };

@@ -84,3 +84,7 @@
 #define IDS_RUN_END_SESSION_ENDING      7019
 #define IDS_RUN_END_AGENT_EXIT          7020
 #define IDS_RUN_END_REMOTE_SESSION      7021
+
+// Sign-in starts refused and the worker's report of a gone cart.
+#define IDS_RUN_END_CART_GONE           7500
+#define IDS_RUN_START_REFUSED           7501

@@ -14,6 +14,9 @@
 #   scripts/demo.sh --memory      where the idle agent's committed private memory goes
 #   scripts/demo.sh --random [N] [--seed S]   N random event sequences (default 1000);
 #                                 --random 1 --seed S replays the sequence that printed S
+#   scripts/demo.sh --mutants [N] [--seed S]  plants each fault of tests/random/mutants.txt
+#                                 alone in a scratch agent and runs the random tester on it
+#                                 (at most N sequences each, default 60)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KELVO_BUILD_DIR:-$root/build}
@@ -27,6 +30,11 @@ bin=$build/bin
 # changes nothing.
 wine regsvr32 /s "$(winepath -w "$bin/KelvoSignOnSim.dll")"
 wine regsvr32 /s "$(winepath -w "$bin/KelvoAdsiSim.dll")"
+
+if [ "${1:-}" = "--mutants" ]; then
+  python3 "$root/scripts/mutants.py" "$build" "${@:2}"
+  exit $?
+fi
 
 # The real directory: the test domain, made from the standard directory's seed, runs for this
 # demo alone and is stopped when it ends (wine-session.sh's trap stops it too).

@@ -71,11 +71,35 @@ const CSimComObject::Table& CSimAuth::GetTable()
     return table;
 }
 
+namespace
+{
+// Dispatches the calling thread's messages for `ms` milliseconds, as COM does for a
+// single-threaded apartment while a call to another process waits.
+void PumpWhileStarting(DWORD ms)
+{
+    if (ms == 0)
+        return;
+    CSimJournal::Write(L"Pump %lu ms", ms);
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64())
+    {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+}
+
 HRESULT CSimAuth::StartPrompt(Face* face, IUnknown* companion, IUnknown* callback, LONG* session)
 {
     CSimAuth* self = Self<CSimAuth>(face);
     CSimJournal::Write(L"Auth 8 companion=%d callback=%d", companion ? 1 : 0, callback ? 1 : 0);
     const CSimConfig config = CSimConfig::Read();
+    PumpWhileStarting(config.m_startPumpMs);
     if (FAILED(config.m_startResult))
         return config.m_startResult;
     if (session == nullptr)

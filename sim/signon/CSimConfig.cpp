@@ -45,6 +45,7 @@ CSimConfig CSimConfig::Read()
     config.m_callbackResult = ReadNumber(path, L"CallbackResult", 0);
     config.m_reportAfterClose = ReadNumber(path, L"ReportAfterClose", 0) != 0;
     config.m_reportDuringStart = ReadNumber(path, L"CallbackDuringStart", 0) != 0;
+    config.m_startPumpMs = static_cast<DWORD>(ReadNumber(path, L"StartPumpMs", 0));
     config.m_principal = ReadText(path, L"Principal", config.m_principal);
     config.m_methods = Split(ReadText(path, L"Methods", L"1"));
     for (const CStringEx& item : Split(ReadText(path, L"FailedItems", L"")))

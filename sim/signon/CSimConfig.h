@@ -35,6 +35,9 @@ public:
     bool m_reportAfterClose = false;
     // The prompt reports at once, before its start has returned to the caller.
     bool m_reportDuringStart = false;
+    // The start waits this long and lets the caller's window messages in meanwhile, as a
+    // product out of process does while its start crosses to it.
+    DWORD m_startPumpMs = 0;
     CStringEx m_principal = L"user@WORKGROUP";
     std::vector<CStringEx> m_methods{CStringEx(L"1")};
     std::vector<LONG> m_failedItems;

@@ -10,7 +10,8 @@
 //                                 logon-screen watch and after it, and where the time goes
 //   KelvoDemo.exe --soak [N]      N press-to-grant cycles: does anything of the agent grow (default 1000)
 //   KelvoDemo.exe --memory        where the agent's committed private memory goes
-//   KelvoDemo.exe --random [N] [--seed S]  N sequences of random events (default 1000)
+//   KelvoDemo.exe --random [N] [--seed S] [--first]  N sequences of random events (default
+//                                          1000); --first stops at the first that fails
 #include "tests/agentauth/AgentRoad.h"
 #include "tests/random/CRandomRun.h"
 #include "tests/soak/CProcessFigures.h"
@@ -563,8 +564,9 @@ int wmain(int argc, wchar_t** argv)
     {
         const bool counted = argc >= 3 && iswdigit(argv[2][0]);
         const bool seeded = argc >= 3 + counted + 1 && std::wstring(argv[2 + counted]) == L"--seed";
+        const bool first = std::wstring(argv[argc - 1]) == L"--first";
         return RandomCommand(counted ? wcstoul(argv[2], nullptr, 10) : 1000, seeded,
-                             seeded ? wcstoull(argv[3 + counted], nullptr, 0) : 0, say);
+                             seeded ? wcstoull(argv[3 + counted], nullptr, 0) : 0, say, first);
     }
     if (command == L"--real-directory")
     {

@@ -3,6 +3,7 @@
 // produce: the event between a request and its answer, the report before its announcement,
 // the answer that never comes, the press that meets a pending automatic start.
 #include "tests/agentauth/AuthRoadFixture.h"
+#include "agent/KelvoAgentMessages.h"
 #include "resources/KVResourceIds.h"
 #include <gtest/gtest.h>
 #include <wtsapi32.h>
@@ -82,8 +83,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, LogonScreenWatch,
                          RetryCase::Name);
 
 // The product reports (nobody signed in) before its start has even returned, so the report
-// reaches the agent before the announcement of the prompt. The late announcement opens
-// nothing: the cart is not told of a prompt after its result, and it is polled on.
+// reaches the agent before the announcement of the prompt. The cart hears of the prompt
+// once, before its result, and it is polled on.
 TEST_F(AuthRoad, ReportBeforeThePromptIsAnnouncedLeavesTheCartPolled)
 {
     AgentRoadOptions options;
@@ -93,7 +94,8 @@ TEST_F(AuthRoad, ReportBeforeThePromptIsAnnouncedLeavesTheCartPolled)
     ASSERT_TRUE(road.WaitForJournal("Callback", 1, kStepMs));
     ASSERT_TRUE(CartSees(L"sign-in result arrived")) << Transcript();
     EXPECT_GE(PollsWithin(2500), 3u) << Transcript();
-    EXPECT_EQ(0u, CartCount(L"sign-in prompt open")) << Transcript();
+    EXPECT_EQ(1u, CartCount(L"sign-in prompt open")) << Transcript();
+    EXPECT_LT(CartLine(L"sign-in prompt open"), CartLine(L"sign-in result arrived")) << Transcript();
 
     road.ConfigureSignOn({L"Principal=nurse@" + computer, L"Methods=1"});
     from = road.Cart().Mark();
@@ -164,5 +166,83 @@ TEST_F(AuthRoad, LogonScreenOverTheSessionEndsAccessAndStopsPolling)
     EXPECT_TRUE(road.WaitForCartQuiet(L"access state", kNothingMs, kStepMs)) << Transcript();
     logonScreen.CloseInput();
     EXPECT_TRUE(logonScreen.WaitForExit(kStepMs));
+}
+
+// A failed start is retried every 500 ms; an unplug, a Citrix session taking the cart and the
+// end of the Windows session each end those retries, and no start is made where nobody can sign in.
+class PendingStart : public AuthRoad, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PendingStart, EndsWithTheEventThatEndsTheRun)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"StartResult=-2147467259"};
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(road.WaitForJournal("Auth 8", 1, kStepMs));
+    ASSERT_TRUE(GetParam() == 0   ? road.Cart().Remove() && road.Agent().SendDeviceRemoval(road.Cart().GetDevicePath())
+                : GetParam() == 1 ? road.Agent().Post(WM_AGENT_REMOTE_SESSION, 1)
+                                  : road.Agent().Post(WM_QUERYENDSESSION));
+    road.ConfigureSignOn({L"Principal=nurse@" + computer, L"Methods=1"});
+    Sleep(200);
+    const size_t starts = road.CountJournal("Auth 8");
+    Sleep(kNothingMs);
+    EXPECT_EQ(starts, road.CountJournal("Auth 8")) << "a start was made after the event";
+    EXPECT_EQ(0u, CartCount(L"sign-in prompt open")) << Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, PendingStart, ::testing::Values(0, 1, 2), [](const auto& info) {
+    return std::string(info.param == 0 ? "Unplug" : info.param == 1 ? "CitrixSession" : "SessionEnding");
+});
+
+// A product out of process lets messages in while its start waits: a lock among them ends the
+// run that is starting, the prompt that opened is closed, and the cart hears of no prompt.
+TEST_F(AuthRoad, LockWhileThePromptStartsEndsTheRunAndClosesThePrompt)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"StartPumpMs=1500", L"Callback=0"};
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(road.WaitForJournal("Pump", 1, kStepMs));
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
+    EXPECT_TRUE(road.Log().WaitForText(CAgentRoad::Text(IDS_RUN_END_SESSION_AWAY).c_str(), kStepMs));
+    EXPECT_TRUE(road.WaitForJournal("Auth 9", 1, kStepMs)) << "the prompt stays open";
+    EXPECT_FALSE(CartSees(L"sign-in prompt open", kNothingMs)) << Transcript();
+}
+
+// The cart goes unannounced: the worker stops and tells the window, which shows it disconnected.
+TEST_F(AuthRoad, CartGoneWithoutNoticeIsShownDisconnectedUntilItReturns)
+{
+    Start();
+    const CStringEx path = road.Cart().GetDevicePath();
+    ASSERT_TRUE(road.Cart().Remove());
+    EXPECT_TRUE(road.Agent().WaitForConnected(0, kStepMs));
+    ASSERT_TRUE(road.Cart().Restore());
+    ASSERT_TRUE(road.Agent().SendDeviceArrival(path));
+    EXPECT_TRUE(road.Agent().WaitForConnected(1, kStepMs));
+}
+
+// A cancelled end of the Windows session stops the worker while a Citrix session has the cart;
+// the Citrix session's end connects the cart again.
+TEST_F(AuthRoad, CancelledEndOfSessionDuringACitrixSessionReconnectsWhenItEnds)
+{
+    Start();
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_REMOTE_SESSION, 1));
+    ASSERT_TRUE(road.Agent().Post(WM_QUERYENDSESSION));
+    ASSERT_TRUE(road.Agent().Post(WM_ENDSESSION, FALSE));
+    Sleep(500);
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_REMOTE_SESSION, 0));
+    EXPECT_GE(PollsWithin(2500), 3u) << Transcript();
+}
+
+// A lock's end of access waits behind a late cart; a reconnect drops it, and the new worker sends it.
+TEST_F(AuthRoad, ReconnectAfterALockBehindALateCartStillEndsAccess)
+{
+    Start();
+    ASSERT_EQ(road.Cart().Command("fault late 2000 for 69"), L"ok");
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(CartSees(L"(answered late)")) << Transcript();
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
+    ASSERT_TRUE(road.Agent().Post(WM_COMMAND, 17));
+    EXPECT_TRUE(CartSees(L"drawer access ended")) << Transcript();
 }
 }

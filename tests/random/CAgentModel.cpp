@@ -101,6 +101,7 @@ void CAgentModel::Follow(const std::vector<TimelineEntry>& entries)
 {
     for (const TimelineEntry& entry : entries)
     {
+        Expire(entry.ms);
         switch (entry.source)
         {
         case TimelineEntry::Source::Tester: OnTester(entry); break;
@@ -122,12 +123,70 @@ void CAgentModel::Wrong(ULONGLONG ms, const std::string& what)
     m_wrong.push_back("at " + Seconds(ms) + ": " + what);
 }
 
+void CAgentModel::Require(ULONGLONG ms, int prompt, const std::string& what)
+{
+    // The agent may first wait for a late cart: the exchanges ahead of it, and its own.
+    int slowest = 0;
+    for (const RandomWorldState& world : WorldsBetween(ms - std::min<ULONGLONG>(ms, 3500), ms))
+        slowest = std::max(slowest, world.cartDelayMs < 0 ? kSilentCartMs : world.cartDelayMs);
+    Obligation due;
+    due.from = ms;
+    due.due = ms + 2000 + 4 * static_cast<ULONGLONG>(slowest);
+    due.prompt = prompt;
+    due.what = what;
+    m_due.push_back(due);
+}
+
+void CAgentModel::Expire(ULONGLONG ms)
+{
+    for (Obligation& due : m_due)
+    {
+        if (due.met || due.due >= ms)
+            continue;
+        if (due.prompt >= 0)
+        {
+            const Prompt& prompt = m_prompts[static_cast<size_t>(due.prompt)];
+            // Closed by the agent, not by its own report (a report closes the prompt too).
+            due.met = (prompt.closed != 0 && prompt.closed <= due.due &&
+                       (prompt.reported == 0 || prompt.closed + kJitterMs < prompt.reported)) ||
+                      (prompt.reported != 0 && prompt.reported <= due.from + kDeliveryMs);
+        }
+        if (!due.met)
+            Wrong(due.due, due.what + " was due by now and did not happen");
+        due.met = true;
+    }
+    m_due.erase(std::remove_if(m_due.begin(), m_due.end(), [](const Obligation& due) { return due.met; }),
+                m_due.end());
+}
+
 void CAgentModel::OnTester(const TimelineEntry& entry)
 {
     const ULONGLONG ms = entry.ms;
+    const RandomWorldState before = m_worlds.empty() ? RandomWorldState() : m_worlds.back().second;
     m_worlds.emplace_back(ms, entry.world);
     const bool away = !m_away.empty() && m_away.back().second == 0;
-    switch (entry.event.kind)
+    const RandomEventKind kind = entry.event.kind;
+    const std::string said = " after " + entry.event.Describe() + " at " + Seconds(ms);
+    // Events that end every run: an open prompt is closed.
+    const bool endsRuns = ((kind == RandomEventKind::Lock || kind == RandomEventKind::ConsoleDisconnect ||
+                            kind == RandomEventKind::RemoteDisconnect) && !away) ||
+                          (kind == RandomEventKind::CartRemoved && entry.took) ||
+                          (kind == RandomEventKind::CitrixStarted && !before.citrix) ||
+                          kind == RandomEventKind::EndingCancelled || kind == RandomEventKind::Restart;
+    if (endsRuns && !m_prompts.empty() && m_prompts.back().closed == 0 && m_prompts.back().reported == 0)
+        Require(ms, static_cast<int>(m_prompts.size() - 1), "closing the prompt started at " +
+                                                              Seconds(m_prompts.back().started) + said);
+    // Events that end access on a cart the agent shows connected.
+    if (((kind == RandomEventKind::Lock || kind == RandomEventKind::ConsoleDisconnect) && !away) ||
+        kind == RandomEventKind::EndingCancelled || kind == RandomEventKind::Restart)
+    {
+        if (entry.world.agentConnected && before.cartPresent && !before.citrix)
+        {
+            Require(ms, -1, "an end of access" + said);
+            m_asks.push_back(ms);
+        }
+    }
+    switch (kind)
     {
     case RandomEventKind::Lock:
     case RandomEventKind::ConsoleDisconnect:
@@ -163,6 +222,17 @@ void CAgentModel::OnJournal(const TimelineEntry& entry)
     {
         const std::vector<RandomWorldState> worlds = WorldsBetween(ms, ms);
         const RandomWorldState world = worlds.empty() ? RandomWorldState() : worlds.front();
+        // No prompt where nobody can sign in.
+        const std::vector<RandomWorldState> settled = WorldsBetween(ms - std::min(ms, kDeliveryMs), ms);
+        const auto all = [&](bool (*test)(const RandomWorldState&)) {
+            return !settled.empty() && std::all_of(settled.begin(), settled.end(), test);
+        };
+        if (IsAway(ms))
+            Wrong(ms, "a prompt started while the session was away");
+        else if (all([](const RandomWorldState& w) { return !w.cartPresent; }))
+            Wrong(ms, "a prompt started while the cart was unplugged");
+        else if (all([](const RandomWorldState& w) { return w.citrix; }))
+            Wrong(ms, "a prompt started while a Citrix session had the cart");
         Prompt prompt;
         prompt.started = ms;
         prompt.reports = world.callback && world.startResult == 0;
@@ -191,6 +261,16 @@ void CAgentModel::OnJournal(const TimelineEntry& entry)
 
 void CAgentModel::OnReport(ULONGLONG ms, long result)
 {
+    // A prompt that reported, whatever the result, is over.
+    for (auto prompt = m_prompts.rbegin(); prompt != m_prompts.rend(); ++prompt)
+    {
+        if (prompt->started <= ms)
+        {
+            if (prompt->reported == 0)
+                prompt->reported = ms;
+            break;
+        }
+    }
     if (result != 0)
         return;
     Run run;
@@ -236,10 +316,21 @@ void CAgentModel::OnCart(const TimelineEntry& entry)
         OnUnauthorized(entry.ms, line.substr(5, line.find(" is not authorized") - 5));
     else if (StartsWith(line, "drawer access ended"))
     {
+        for (Obligation& due : m_due)
+        {
+            if (due.prompt < 0 && due.from <= entry.ms + kJitterMs)
+                due.met = true;
+        }
         // The end of access was asked at the lock or exit before it: behind a slow cart it
         // may reach the cart seconds later, after a sign-in that began when the session was
         // back. It ends the runs reported before that event.
-        const ULONGLONG asked = m_lastAwayOrExit != 0 && m_lastAwayOrExit <= entry.ms ? m_lastAwayOrExit : entry.ms;
+        // The worker sends them in the order they were asked: the oldest ask not yet heard.
+        ULONGLONG asked = m_lastAwayOrExit != 0 && m_lastAwayOrExit <= entry.ms ? m_lastAwayOrExit : entry.ms;
+        if (!m_asks.empty() && m_asks.front() <= entry.ms)
+        {
+            asked = m_asks.front();
+            m_asks.erase(m_asks.begin());
+        }
         for (Run& run : m_runs)
         {
             if (run.accessEnded == 0 && run.reported + kJitterMs < asked)
@@ -321,7 +412,14 @@ void CAgentModel::OnBind(ULONGLONG ms, const std::string& computer)
 void CAgentModel::OnUnauthorized(ULONGLONG ms, const std::string& user)
 {
     Run* run = nullptr;
-    MaySend(ms, "UnauthorizedUser '" + user + "'", run);
+    const std::string request = "UnauthorizedUser '" + user + "'";
+    if (MaySend(ms, request, run))
+    {
+        const std::vector<RandomWorldState> worlds = WorldsBetween(run->reported - std::min(run->reported, kJitterMs), ms);
+        if (std::none_of(worlds.begin(), worlds.end(),
+                         [&](const RandomWorldState& w) { return UserOf(w.principal) == user && !Authorized(w); }))
+            Wrong(ms, request + ", but the sign-in was " + Expected(*run, ms));
+    }
     if (run != nullptr)
         ++run->requests;
 }

@@ -16,6 +16,14 @@
 // were queued behind a late cart before the event), so that it names only what cannot be
 // right. Order within the cart's own transcript is exact: a request after the end access of
 // a lock was sent after the lock.
+//
+// It also requires what must follow within bounds: a prompt open when the session goes away,
+// the cart is unplugged, a Citrix session takes the cart, Windows asks to end the session or
+// the agent ends is closed (unless the product reported first); the cart hears an end of
+// access after a lock, a console disconnect, the end of the session or of the agent while the
+// agent showed it connected; no prompt starts while the session is away, the cart is
+// unplugged or a Citrix session has it; UnauthorizedUser names only the signed-in user that
+// the configuration refuses.
 #include "tests/random/CTimeline.h"
 #include <string>
 #include <vector>
@@ -42,6 +50,17 @@ private:
         bool reports = true;
         bool reportAfterClose = false;
         int delayMs = 0;
+        ULONGLONG reported = 0;
+    };
+    // Something that must happen by `due`: the prompt `prompt` closed, or (prompt < 0) the
+    // cart told to end access.
+    struct Obligation
+    {
+        ULONGLONG from = 0;
+        ULONGLONG due = 0;
+        int prompt = -1;
+        bool met = false;
+        std::string what;
     };
     struct Run
     {
@@ -63,6 +82,9 @@ private:
     void OnDrawerAccess(ULONGLONG ms, const std::string& line);
     void OnBind(ULONGLONG ms, const std::string& computer);
     void OnUnauthorized(ULONGLONG ms, const std::string& user);
+    // Names what was due before `ms` and did not happen.
+    void Expire(ULONGLONG ms);
+    void Require(ULONGLONG ms, int prompt, const std::string& what);
 
     // Whether a request of the run heard at `ms` names a user that a world in force since its
     // report identified and authorized, this computer, and (mode >= 0) that sign-in's mode.
@@ -90,7 +112,9 @@ private:
     std::vector<std::pair<ULONGLONG, ULONGLONG>> m_away;  // from, to (0: still away)
     std::vector<ULONGLONG> m_yes;                         // Yes pressed in a box
     ULONGLONG m_lastAwayOrExit = 0;                       // the last event that ends access
+    std::vector<ULONGLONG> m_asks;                        // events whose end of access is not heard yet
     std::vector<Prompt> m_prompts;
     std::vector<Run> m_runs;
     std::vector<std::string> m_wrong;
+    std::vector<Obligation> m_due;
 };

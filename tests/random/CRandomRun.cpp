@@ -1,6 +1,9 @@
 #include "tests/random/CRandomRun.h"
 #include "tests/random/CRandomSequence.h"
 #include "tests/soak/CSoakRun.h"
+#include "resources/KVIdsAgentAuth.h"
+#include <algorithm>
+#include <sstream>
 #include <cinttypes>
 #include <cstdio>
 
@@ -30,11 +33,17 @@ bool CRandomRun::Run(uint64_t seed, size_t sequences)
     {
         PlaySequence(index, CRandomSequence::SeedOf(seed, index));
         m_sequences = index + 1;
+        if (m_stopAtFirst && !m_failedSeeds.empty())
+            break;
         if ((index + 1) % 50 == 0 && index + 1 < sequences)
             m_say("   " + std::to_string(index + 1) + " sequences: wrong grants " + std::to_string(m_wrong) +
                   ", stuck runs " + std::to_string(m_stuck));
     }
     JudgeGrowth();
+    std::string ends = "   sign-ins ended:";
+    for (const auto& end : m_ends)
+        ends += " " + end.first + " " + std::to_string(end.second) + ";";
+    m_say(ends + " stale answers dropped " + std::to_string(m_stale));
     char line[160];
     snprintf(line, sizeof(line),
              "   time: events %.0f s, making the world normal %.0f s, pressing %.0f s, the model %.0f s, figures %.0f s",
@@ -69,11 +78,24 @@ void CRandomRun::PlaySequence(size_t index, uint64_t seed)
     const std::vector<TimelineEntry> timeline = m_world.Timeline().Take();
     m_model->Follow(timeline);
     m_modelMs += GetTickCount64() - start;
-    const std::vector<std::string> wrong = m_model->TakeWrongGrants();
+    std::vector<std::string> wrong = m_model->TakeWrongGrants();
+    JudgeLog(m_world.TakeAgentLog(), wrong);
     start = GetTickCount64();
     if (ended)
         Record(m_world.GetAgentProcessId());
     m_measureMs += GetTickCount64() - start;
+    const std::vector<RandomEvent> previous = std::move(m_previous);
+    m_previous = events;
+    // The time line of the last 20 s before this sequence, for what fell due in it.
+    const std::vector<TimelineEntry> before = m_previousTimeline;
+    m_previousTimeline.insert(m_previousTimeline.end(), timeline.begin(), timeline.end());
+    if (!m_previousTimeline.empty())
+    {
+        const ULONGLONG last = m_previousTimeline.back().ms;
+        m_previousTimeline.erase(m_previousTimeline.begin(),
+                                 std::find_if(m_previousTimeline.begin(), m_previousTimeline.end(),
+                                              [&](const TimelineEntry& e) { return e.ms + 20000 >= last; }));
+    }
     if (ended && wrong.empty())
         return;
 
@@ -83,6 +105,15 @@ void CRandomRun::PlaySequence(size_t index, uint64_t seed)
     m_say("   sequence " + std::to_string(index + 1) + ", seed " + Hex(seed) + ":");
     for (size_t i = 0; i < events.size(); ++i)
         m_say("      " + std::to_string(i + 1) + ". " + events[i].Describe());
+    // What is due may fall due in the next sequence: the one before is shown too.
+    for (size_t i = 0; i < previous.size() && !wrong.empty(); ++i)
+        m_say("      (before it) " + std::to_string(i + 1) + ". " + previous[i].Describe());
+    for (const TimelineEntry& entry : before)
+    {
+        if (!wrong.empty() && (entry.source == TimelineEntry::Source::Tester || entry.text.rfind("drawer", 0) == 0 ||
+                               entry.text.rfind("sign-in", 0) == 0))
+            m_say("      (before it) " + std::to_string(entry.ms) + " " + entry.text);
+    }
     for (const std::string& finding : wrong)
         m_say("      wrong grant " + finding);
     if (!wrong.empty())
@@ -101,6 +132,44 @@ void CRandomRun::PlaySequence(size_t index, uint64_t seed)
         m_model->TakeWrongGrants();
     }
     m_say("      replay: scripts/demo.sh --random 1 --seed " + Hex(seed));
+}
+
+void CRandomRun::JudgeLog(const std::string& text, std::vector<std::string>& wrong)
+{
+    static const std::string granted = CAgentRoad::Text(IDS_RUN_END_GRANTED);
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        unsigned run = 0;
+        unsigned message = 0;
+        size_t at = line.find("Sign-in ");
+        if (at != std::string::npos && line.find(" started", at) != std::string::npos &&
+            sscanf(line.c_str() + at, "Sign-in %u", &run) == 1)
+        {
+            // Run numbers start again with a new agent.
+            if (run <= m_lastRun)
+                m_granted.clear();
+            m_lastRun = run;
+        }
+        else if (at != std::string::npos && line.find(" ended: ", at) != std::string::npos &&
+                 sscanf(line.c_str() + at, "Sign-in %u", &run) == 1)
+        {
+            const size_t from = line.find(" ended: ", at) + 8;
+            const std::string reason = line.substr(from, line.find(" (end code", from) - from);
+            ++m_ends[reason];
+            if (reason == granted)
+                m_granted.push_back(run);
+        }
+        else if ((at = line.find("Message ")) != std::string::npos &&
+                 sscanf(line.c_str() + at, "Message %u of sign-in %u", &message, &run) == 2)
+        {
+            ++m_stale;
+            if (message == 0x41C && std::find(m_granted.begin(), m_granted.end(), run) != m_granted.end())
+                wrong.push_back("sign-in " + std::to_string(run) +
+                                " ended granted before its own drawer-access answer came: a stale answer acted on it");
+        }
+    }
 }
 
 void CRandomRun::SayTail(const std::vector<TimelineEntry>& timeline)
@@ -158,14 +227,14 @@ std::string CRandomRun::Summary() const
            "; growth " + std::to_string(m_growth);
 }
 
-int RandomCommand(size_t sequences, bool seeded, uint64_t seed, const SoakSink& say)
+int RandomCommand(size_t sequences, bool seeded, uint64_t seed, const SoakSink& say, bool stopAtFirst)
 {
     if (!seeded)
         seed = (static_cast<uint64_t>(GetTickCount64()) << 20) ^ GetCurrentProcessId() ^ 0x4B454C564FULL;
     say("Random event orders: the agent under Wine against the simulated cart and stand-ins, " +
         std::to_string(sequences) + " sequences of " + std::to_string(CRandomSequence::kEvents) +
         " events from seed " + Hex(seed));
-    CRandomRun run(say);
+    CRandomRun run(say, stopAtFirst);
     const ULONGLONG start = GetTickCount64();
     const bool ran = run.Run(seed, sequences);
     char line[128];

@@ -8,6 +8,9 @@
 // sequence). A failing sequence is printed with its seed and
 // its events; "--random 1 --seed <its seed>" plays it alone. The last line is:
 //   random: N sequences, E events, seed S; wrong grants W; stuck runs K; growth G
+// Before it, how many sign-ins ended for each reason and how many stale answers the agent
+// dropped, from the agent's log; that log is checked too: a sign-in that ended granted never
+// has its own drawer-access answer dropped afterwards (a stale answer acted on it).
 #include "tests/random/CAgentModel.h"
 #include "tests/random/CRandomWorld.h"
 #include "tests/soak/SoakCommands.h"
@@ -16,7 +19,7 @@
 class CRandomRun
 {
 public:
-    explicit CRandomRun(SoakSink say) : m_say(std::move(say)) {}
+    explicit CRandomRun(SoakSink say, bool stopAtFirst = false) : m_say(std::move(say)), m_stopAtFirst(stopAtFirst) {}
 
     // Plays the sequences; FALSE when the world could not even be started.
     bool Run(uint64_t seed, size_t sequences);
@@ -42,6 +45,9 @@ private:
     // The last entries of a sequence's time line, for a person to see where it stuck.
     void SayTail(const std::vector<TimelineEntry>& timeline);
     void JudgeGrowth();
+    // Counts the run ends and stale drops of the agent's new log lines; what is wrong goes
+    // to `wrong`.
+    void JudgeLog(const std::string& text, std::vector<std::string>& wrong);
 
     SoakSink m_say;
     CRandomWorld m_world;
@@ -55,6 +61,13 @@ private:
     int m_growth = 0;
     std::vector<uint64_t> m_failedSeeds;
     std::map<DWORD, AgentFigures> m_figures;
+    bool m_stopAtFirst = false;
+    std::vector<RandomEvent> m_previous;   // the last sequence's events
+    std::vector<TimelineEntry> m_previousTimeline;
+    std::map<std::string, int> m_ends;     // sign-ins ended, by reason
+    int m_stale = 0;                       // stale answers dropped
+    unsigned m_lastRun = 0;
+    std::vector<unsigned> m_granted;       // runs of the current agent that ended granted
     ULONGLONG m_eventsMs = 0;
     ULONGLONG m_normaliseMs = 0;
     ULONGLONG m_checkMs = 0;
@@ -63,4 +76,5 @@ private:
 };
 
 // --random [N] [--seed S]: N sequences (default 1000); 0 when nothing was found.
-int RandomCommand(size_t sequences, bool seeded, uint64_t seed, const SoakSink& say);
+// --first: stops after the first sequence that failed a check.
+int RandomCommand(size_t sequences, bool seeded, uint64_t seed, const SoakSink& say, bool stopAtFirst = false);

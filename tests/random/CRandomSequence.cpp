@@ -47,31 +47,36 @@ std::vector<RandomEvent> CRandomSequence::Make(uint64_t seed, size_t events)
 
 RandomEvent CRandomSequence::Draw()
 {
-    // Weights out of 1000: the button and the product most, a new agent now and then.
+    // Weights out of 1000: sign-ins that an event interrupts at a stage, the button and the
+    // product most, a new agent now and then.
     const int roll = Between(1, 1000);
     RandomEvent event;
-    if (roll <= 220)
+    if (roll <= 280 && m_session == Session::Active && m_cartPresent && !m_citrix)
+        event = DrawAimed();
+    else if (roll <= 400)
     {
         event.kind = RandomEventKind::Press;
         event.value = Between(50, 450);
     }
-    else if (roll <= 300)
+    else if (roll <= 440)
     {
         event.kind = RandomEventKind::Wait;
         event.value = Between(100, 500);
     }
-    else if (roll <= 460)
+    else if (roll <= 560)
         event = DrawSession();
-    else if (roll <= 660)
+    else if (roll <= 700)
         event = DrawCart();
-    else if (roll <= 800)
+    else if (roll <= 780)
         event = DrawSignOn();
-    else if (roll <= 920)
+    else if (roll <= 840)
     {
         event.kind = RandomEventKind::Answer;
         const int buttons[] = {IDYES, IDNO, IDOK};
         event.value = buttons[Between(0, 2)];
     }
+    else if (roll <= 920)
+        event = DrawOther();
     else if (roll <= 997 || m_session != Session::Active)
     {
         event.kind = RandomEventKind::Reload;
@@ -83,6 +88,7 @@ RandomEvent CRandomSequence::Draw()
     {
         event.kind = RandomEventKind::Restart;
         event.skipFirstAutoStart = Between(0, 1) == 1;
+        m_citrix = false;
     }
     return event;
 }
@@ -150,7 +156,59 @@ RandomEvent CRandomSequence::DrawCart()
     else if (roll == 8)
         event.kind = RandomEventKind::CartGrants;
     else
-        event.kind = RandomEventKind::CartBoundElsewhere;
+        event.kind = Between(0, 2) == 0 ? RandomEventKind::CartBoundHere : RandomEventKind::CartBoundElsewhere;
+    return event;
+}
+
+RandomEvent CRandomSequence::DrawOther()
+{
+    RandomEvent event;
+    const int roll = Between(1, 10);
+    if (roll <= 4)
+    {
+        event.kind = m_citrix ? RandomEventKind::CitrixEnded : RandomEventKind::CitrixStarted;
+        m_citrix = !m_citrix;
+    }
+    else if (roll <= 6)
+    {
+        event.kind = RandomEventKind::EndingCancelled;
+        event.value = Between(20, 300);
+    }
+    else
+        event.kind = roll <= 8 ? RandomEventKind::MenuStart : RandomEventKind::MenuReconnect;
+    return event;
+}
+
+RandomEvent CRandomSequence::DrawAimed()
+{
+    RandomEvent event;
+    event.kind = RandomEventKind::Aimed;
+    // The prompt's stage twice as often: most events end a run there.
+    const int stage = Between(0, 4);
+    event.stage = static_cast<AimStage>(stage == 0 ? 0 : stage - 1);
+    event.value = Between(50, 250);
+    static const RandomEventKind kThen[] = {
+        RandomEventKind::Lock, RandomEventKind::ConsoleDisconnect, RandomEventKind::RemoteDisconnect,
+        RandomEventKind::CartRemoved, RandomEventKind::CitrixStarted, RandomEventKind::EndingCancelled,
+        RandomEventKind::Press, RandomEventKind::Answer};
+    event.then = kThen[Between(0, event.stage == AimStage::PromptOpen ? 5 : 7)];
+    if (event.stage == AimStage::AccessInFlight && Between(0, 1) == 0)
+    {
+        // A new sign-in while the last one's answer is still on its way.
+        event.then = RandomEventKind::Lock;
+        event.thenPress = true;
+    }
+    switch (event.then)
+    {
+    case RandomEventKind::Lock: m_session = event.thenPress ? Session::Active : Session::Locked; break;
+    case RandomEventKind::ConsoleDisconnect: m_session = Session::ConsoleAway; break;
+    case RandomEventKind::RemoteDisconnect: m_session = Session::RemoteAway; break;
+    case RandomEventKind::CartRemoved: m_cartPresent = false; break;
+    case RandomEventKind::CitrixStarted: m_citrix = true; break;
+    case RandomEventKind::EndingCancelled: event.value = Between(20, 300); break;
+    case RandomEventKind::Answer: event.value = Between(0, 1) == 0 ? IDYES : IDNO; break;
+    default: break;
+    }
     return event;
 }
 

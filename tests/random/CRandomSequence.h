@@ -26,9 +26,14 @@ private:
     RandomEvent DrawSession();
     RandomEvent DrawCart();
     RandomEvent DrawSignOn();
+    // A press whose sign-in an event interrupts at a stage; the others that Windows, the
+    // menu and other processes send.
+    RandomEvent DrawAimed();
+    RandomEvent DrawOther();
 
     enum class Session { Active, Locked, ConsoleAway, RemoteAway };
     uint64_t m_state;
     Session m_session = Session::Active;
     bool m_cartPresent = true;
+    bool m_citrix = false;
 };

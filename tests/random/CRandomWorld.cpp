@@ -9,7 +9,9 @@ constexpr DWORD kStepMs = 10000;
 constexpr DWORD kBoxPressMs = 1000;
 // The agent polls every 500 ms; a poll this recent shows it is polling.
 constexpr ULONGLONG kPollingMs = 900;
-constexpr ULONGLONG kSettledMs = 300;
+// Longer than the 500 ms between a failed start and its retry: a start retried after the
+// world was made normal shows within it, and does not take the check's press.
+constexpr ULONGLONG kSettledMs = 700;
 // The agent ends a prompt the product never answers 5 s after its time-out; then it polls.
 constexpr DWORD kRunEndMarginMs = 8000;
 // How long after its notice the agent has surely read its configuration.
@@ -145,7 +147,14 @@ void CRandomWorld::Perform(const RandomEvent& event)
     Observe();
     CAgentProcess& agent = m_road.Agent();
     CCartSimProcess& cart = m_road.Cart();
+    if (event.kind == RandomEventKind::Aimed)
+    {
+        PerformAimed(event);
+        return;
+    }
     const ULONGLONG ms = m_timeline.Now();
+    CAgentProcess::State shown;
+    m_state.agentConnected = agent.ReadState(shown) && shown.connected == 1;
     bool took = true;
     RandomEvent done = event;
     switch (event.kind)
@@ -234,7 +243,23 @@ void CRandomWorld::Perform(const RandomEvent& event)
         took = m_road.RestartAgent(event.skipFirstAutoStart, m_state.cartPresent ? 1 : 0);
         m_state.agentProcessId = m_road.Agent().GetProcessId();
         m_state.session = Session::Active;
+        m_state.citrix = false;
         break;
+    case RandomEventKind::CitrixStarted:
+    case RandomEventKind::CitrixEnded:
+        m_state.citrix = event.kind == RandomEventKind::CitrixStarted;
+        took = agent.Post(WM_AGENT_REMOTE_SESSION, m_state.citrix ? 1 : 0);
+        break;
+    case RandomEventKind::EndingCancelled:
+        took = agent.Post(WM_QUERYENDSESSION);
+        Sleep(static_cast<DWORD>(event.value));
+        agent.Post(WM_ENDSESSION, FALSE);
+        break;
+    case RandomEventKind::MenuStart:
+    case RandomEventKind::MenuReconnect:
+        took = agent.Post(WM_COMMAND, event.kind == RandomEventKind::MenuStart ? 11 : 17);
+        break;
+    case RandomEventKind::Aimed: break;
     }
     if (ReadsConfiguration(event.kind))
         m_configRead = GetTickCount64();
@@ -316,7 +341,9 @@ bool CRandomWorld::Normalise(std::string& why)
         why = "the agent ended by itself";
         return false;
     }
-    // The cart back and answering, bound here.
+    // The cart this session's again, back and answering, bound here.
+    if (m_state.citrix)
+        Perform(Standard(RandomEventKind::CitrixEnded));
     if (m_state.cartDelayMs != 0)
         Perform(Standard(RandomEventKind::CartNormal));
     if (m_state.cartRefuses)
@@ -400,6 +427,66 @@ bool CRandomWorld::Recover(std::string& why)
         return true;
     why = "the new agent does not poll";
     return false;
+}
+
+void CRandomWorld::PerformAimed(const RandomEvent& event)
+{
+    CCartSimProcess& cart = m_road.Cart();
+    if (event.stage == AimStage::AccessInFlight || event.thenPress)
+    {
+        RandomEvent late = Standard(RandomEventKind::CartLate);
+        late.value = 2500;
+        late.drawerAccessOnly = true;
+        Perform(late);
+        Perform(Standard(RandomEventKind::SignOn));
+    }
+    else if (event.stage == AimStage::PromptOpen)
+    {
+        // A prompt that stays open until the event comes.
+        RandomEvent slow = Standard(RandomEventKind::SignOn);
+        slow.delayMs = 1500;
+        Perform(slow);
+    }
+    else if (event.stage == AimStage::RebindBox)
+    {
+        RandomEvent kiosk = Standard(RandomEventKind::SignOn);
+        kiosk.signOn = SignOnKind::Administrator;
+        Perform(Standard(RandomEventKind::CartGrants));
+        Perform(Standard(RandomEventKind::CartBoundElsewhere));
+        Perform(kiosk);
+    }
+    const size_t mark = cart.Mark();
+    // Held past a poll, so that the agent reads it.
+    RandomEvent press = Standard(RandomEventKind::Press);
+    press.value = 550 + event.value;
+    Perform(press);
+    switch (event.stage)
+    {
+    case AimStage::PromptOpen: cart.WaitForExchange(L"sign-in prompt open", mark, 2000); break;
+    case AimStage::Reported: cart.WaitForExchange(L"sign-in result arrived", mark, 3000); break;
+    case AimStage::AccessInFlight:
+        if (cart.WaitForExchange(L"sign-in result arrived", mark, 3000))
+            Sleep(150);
+        break;
+    case AimStage::RebindBox: m_road.Boxes().WaitForBox(4000); break;
+    }
+    RandomEvent then = event;
+    then.kind = event.then;
+    then.gapMs = 0;
+    Perform(then);
+    if (event.thenPress)
+    {
+        // A new sign-in at once, while the worker still waits for the late answer.
+        Perform(Standard(RandomEventKind::Unlock));
+        Perform(Standard(RandomEventKind::MenuStart));
+    }
+}
+
+std::string CRandomWorld::TakeAgentLog()
+{
+    std::string text = m_road.Log().NewText();
+    m_road.Log().Mark();
+    return text;
 }
 
 KelvoProcessFigures CRandomWorld::Measure() const

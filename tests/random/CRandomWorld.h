@@ -43,6 +43,8 @@ public:
     bool Recover(std::string& why);
 
     KelvoProcessFigures Measure() const;
+    // The agent's log lines written since the last call.
+    std::string TakeAgentLog();
     DWORD GetAgentProcessId() const { return m_state.agentProcessId; }
     CTimeline& Timeline() { return m_timeline; }
     static std::wstring Computer() { return CAgentRoad::ComputerName(); }
@@ -56,6 +58,8 @@ private:
     bool WaitForIdle(DWORD boundMs);
     bool AnswerAnyBox();
     void ConfigureSignOn(const RandomEvent& event);
+    // A press, the stage of its sign-in set up and awaited, then the aimed event.
+    void PerformAimed(const RandomEvent& event);
     bool Reload(const RandomEvent& event);
     // Events after which the agent reads its configuration file.
     static bool ReadsConfiguration(RandomEventKind kind);

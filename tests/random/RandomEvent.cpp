@@ -28,6 +28,18 @@ const char* SignOnName(SignOnKind kind)
     return "?";
 }
 
+const char* StageName(AimStage stage)
+{
+    switch (stage)
+    {
+    case AimStage::PromptOpen: return "the prompt opens";
+    case AimStage::Reported: return "the product reported";
+    case AimStage::AccessInFlight: return "drawer access is in flight";
+    case AimStage::RebindBox: return "the rebind question is open";
+    }
+    return "?";
+}
+
 const char* ButtonName(int button)
 {
     return button == IDYES ? "Yes" : button == IDNO ? "No" : "OK";
@@ -70,6 +82,22 @@ std::string RandomEvent::Describe() const
     case RandomEventKind::Restart:
         snprintf(text, sizeof(text), "stop switch and a new agent%s", skipFirstAutoStart ? " (no automatic start)" : "");
         break;
+    case RandomEventKind::CitrixStarted: snprintf(text, sizeof(text), "Citrix session started (1044, 1)"); break;
+    case RandomEventKind::CitrixEnded: snprintf(text, sizeof(text), "Citrix session ended (1044, 0)"); break;
+    case RandomEventKind::EndingCancelled:
+        snprintf(text, sizeof(text), "Windows asks to end the session, then goes on after %d ms", value);
+        break;
+    case RandomEventKind::MenuStart: snprintf(text, sizeof(text), "menu: start authentication"); break;
+    case RandomEventKind::MenuReconnect: snprintf(text, sizeof(text), "menu: reconnect"); break;
+    case RandomEventKind::Aimed:
+    {
+        RandomEvent inner = *this;
+        inner.kind = then;
+        inner.gapMs = 0;
+        snprintf(text, sizeof(text), "press; when %s: %s%s", StageName(stage), inner.Describe().c_str(),
+                 thenPress ? ", unlock and start from the menu" : "");
+        break;
+    }
     }
     std::string what = text;
     if (gapMs > 0)

@@ -28,6 +28,21 @@ enum class RandomEventKind
     Answer,              // the user presses `value` (IDYES, IDNO, IDOK) in the box shown, if any
     Reload,              // an administrator saves a changed configuration; the agent is told
     Restart,             // the agent is ended with the stop switch and a new one starts
+    CitrixStarted,       // the remote-session notice: a Citrix session of this user has the cart
+    CitrixEnded,         // the notice that it ended
+    EndingCancelled,     // Windows asks to end the session, then tells that it goes on
+    MenuStart,           // the menu's start-authentication command
+    MenuReconnect,       // the menu's reconnect command
+    Aimed,               // a press, then `then` once the sign-in reaches `stage` (or a bound passed)
+};
+
+// The stage of a sign-in an aimed event waits for.
+enum class AimStage
+{
+    PromptOpen,      // the cart heard that the prompt opened
+    Reported,        // the cart heard the result, before any drawer access
+    AccessInFlight,  // drawer access is with a cart that answers it late
+    RebindBox,       // the question whether to bind the cart here is open
 };
 
 // What the sign-on product does at its next prompts.
@@ -62,6 +77,11 @@ struct RandomEvent
     bool retry = false;
     // Restart
     bool skipFirstAutoStart = true;
+    // Aimed: the event played at the stage; with `thenPress`, an unlock and the menu's start
+    // follow it
+    AimStage stage = AimStage::PromptOpen;
+    RandomEventKind then = RandomEventKind::Lock;
+    bool thenPress = false;
 
     // One line for a person, e.g. "sign-on: visitor, methods 2,4, reports after 700 ms".
     std::string Describe() const;

@@ -32,7 +32,9 @@ TEST(RandomSequence, SessionAndCartEventsFollowWhatCanHappenNext)
         for (const RandomEvent& event : CRandomSequence::Make(seed))
         {
             ++kinds[static_cast<int>(event.kind)];
-            switch (event.kind)
+            // An aimed event starts from an active session with the cart and plays its event.
+            EXPECT_TRUE(event.kind != RandomEventKind::Aimed || (session == Session::Active && present)) << seed;
+            switch (event.kind == RandomEventKind::Aimed ? event.then : event.kind)
             {
             case RandomEventKind::Lock:
                 EXPECT_NE(Session::Away, session) << seed;
@@ -60,6 +62,8 @@ TEST(RandomSequence, SessionAndCartEventsFollowWhatCanHappenNext)
             case RandomEventKind::Restart: EXPECT_EQ(Session::Active, session) << seed; break;
             default: break;
             }
+            if (event.thenPress)
+                session = Session::Active;
         }
     }
     // Every kind of event the tester plays is drawn.
@@ -70,7 +74,9 @@ TEST(RandomSequence, SessionAndCartEventsFollowWhatCanHappenNext)
                                  RandomEventKind::CartSilent, RandomEventKind::CartNormal, RandomEventKind::CartRefuses,
                                  RandomEventKind::CartGrants, RandomEventKind::CartBoundElsewhere,
                                  RandomEventKind::SignOn, RandomEventKind::Answer, RandomEventKind::Reload,
-                                 RandomEventKind::Restart})
+                                 RandomEventKind::Restart, RandomEventKind::Aimed, RandomEventKind::CitrixStarted,
+                                 RandomEventKind::EndingCancelled, RandomEventKind::MenuStart,
+                                 RandomEventKind::CartBoundHere})
         EXPECT_GT(kinds[static_cast<int>(kind)], 0u) << "kind " << static_cast<int>(kind);
 }
 }

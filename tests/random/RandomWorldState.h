@@ -27,5 +27,7 @@ struct RandomWorldState
     bool cartBoundElsewhere = false;
     // The session and the agent.
     Session session = Session::Active;
+    bool citrix = false;         // a Citrix session of this user has the cart (notice 1044)
+    bool agentConnected = true;  // the agent showed the cart connected just before the event
     unsigned long agentProcessId = 0;
 };
