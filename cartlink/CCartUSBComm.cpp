@@ -94,7 +94,8 @@ BOOL CCartUSBComm::TakeIoEvent(CEventEx& ioEvent)
         ioEvent = m_ioEvent;
         m_ioEvent.Close();
     }
-    return ioEvent.IsValid() ? ioEvent.Reset() : ioEvent.Create();
+    // A kept event needs no reset: WriteFile and ReadFile reset it as their I/O begins.
+    return ioEvent.IsValid() || ioEvent.Create();
 }
 
 void CCartUSBComm::ReturnIoEvent(const CEventEx& ioEvent)
@@ -157,7 +158,6 @@ DWORD CCartUSBComm::Exchange(HANDLE device, const CCartUSBCommRequest& request, 
         return LastErrorOr(ERROR_WRITE_FAULT);
 
     // The one report read after the request is its answer.
-    ioEvent.Reset();
     BYTE answer[KELVO_REPORT_SIZE] = {};
     overlapped = {};
     overlapped.hEvent = ioEvent.GetHandle();

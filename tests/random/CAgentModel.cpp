@@ -16,6 +16,8 @@ constexpr ULONGLONG kJitterMs = 30;
 // A report this close to when a prompt was due may be that prompt's.
 constexpr ULONGLONG kDueToleranceMs = 400;
 constexpr int kSilentCartMs = 3000;
+// Windows' "the session goes on" this long after its question can be told from the answer.
+constexpr ULONGLONG kEndingAnsweredMs = 400;
 
 bool StartsWith(const std::string& text, const char* prefix)
 {
@@ -123,18 +125,18 @@ void CAgentModel::Wrong(ULONGLONG ms, const std::string& what)
     m_wrong.push_back("at " + Seconds(ms) + ": " + what);
 }
 
-void CAgentModel::Require(ULONGLONG ms, int prompt, const std::string& what)
+void CAgentModel::Require(ULONGLONG ms, int prompt, const std::string& what, ULONGLONG due)
 {
     // The agent may first wait for a late cart: the exchanges ahead of it, and its own.
     int slowest = 0;
     for (const RandomWorldState& world : WorldsBetween(ms - std::min<ULONGLONG>(ms, 3500), ms))
         slowest = std::max(slowest, world.cartDelayMs < 0 ? kSilentCartMs : world.cartDelayMs);
-    Obligation due;
-    due.from = ms;
-    due.due = ms + 2000 + 4 * static_cast<ULONGLONG>(slowest);
-    due.prompt = prompt;
-    due.what = what;
-    m_due.push_back(due);
+    Obligation obligation;
+    obligation.from = ms;
+    obligation.due = due != 0 ? due : ms + 2000 + 4 * static_cast<ULONGLONG>(slowest);
+    obligation.prompt = prompt;
+    obligation.what = what;
+    m_due.push_back(obligation);
 }
 
 void CAgentModel::Expire(ULONGLONG ms)
@@ -174,8 +176,17 @@ void CAgentModel::OnTester(const TimelineEntry& entry)
                           (kind == RandomEventKind::CitrixStarted && !before.citrix) ||
                           kind == RandomEventKind::EndingCancelled || kind == RandomEventKind::Restart;
     if (endsRuns && !m_prompts.empty() && m_prompts.back().closed == 0 && m_prompts.back().reported == 0)
-        Require(ms, static_cast<int>(m_prompts.size() - 1), "closing the prompt started at " +
-                                                              Seconds(m_prompts.back().started) + said);
+    {
+        // Windows asks to end the session and waits for the answer: the prompt is closed
+        // before the agent answers, so before Windows says that the session goes on (when it
+        // says so long enough after asking to tell the two apart).
+        const ULONGLONG answered = kind == RandomEventKind::EndingCancelled &&
+                                           entry.event.value >= static_cast<int>(kEndingAnsweredMs)
+                                       ? ms + static_cast<ULONGLONG>(entry.event.value)
+                                       : 0;
+        Require(ms, static_cast<int>(m_prompts.size() - 1),
+                "closing the prompt started at " + Seconds(m_prompts.back().started) + said, answered);
+    }
     // Events that end access on a cart the agent shows connected.
     if (((kind == RandomEventKind::Lock || kind == RandomEventKind::ConsoleDisconnect) && !away) ||
         kind == RandomEventKind::EndingCancelled || kind == RandomEventKind::Restart)

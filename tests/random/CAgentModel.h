@@ -84,7 +84,8 @@ private:
     void OnUnauthorized(ULONGLONG ms, const std::string& user);
     // Names what was due before `ms` and did not happen.
     void Expire(ULONGLONG ms);
-    void Require(ULONGLONG ms, int prompt, const std::string& what);
+    // By `due`, or (0) within the time the agent may take behind a late cart.
+    void Require(ULONGLONG ms, int prompt, const std::string& what, ULONGLONG due = 0);
 
     // Whether a request of the run heard at `ms` names a user that a world in force since its
     // report identified and authorized, this computer, and (mode >= 0) that sign-in's mode.

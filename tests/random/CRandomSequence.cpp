@@ -205,7 +205,8 @@ RandomEvent CRandomSequence::DrawAimed()
     case RandomEventKind::RemoteDisconnect: m_session = Session::RemoteAway; break;
     case RandomEventKind::CartRemoved: m_cartPresent = false; break;
     case RandomEventKind::CitrixStarted: m_citrix = true; break;
-    case RandomEventKind::EndingCancelled: event.value = Between(20, 300); break;
+    // Now and then the session goes on long after the question: the prompt closed before.
+    case RandomEventKind::EndingCancelled: event.value = Between(0, 1) == 0 ? Between(20, 300) : Between(500, 900); break;
     case RandomEventKind::Answer: event.value = Between(0, 1) == 0 ? IDYES : IDNO; break;
     default: break;
     }
