@@ -17,6 +17,8 @@ constexpr DWORD kRunEndMarginMs = 8000;
 // How long after its notice the agent has surely read its configuration.
 constexpr ULONGLONG kConfigReadMs = 300;
 const wchar_t kOtherComputer[] = L"OTHER-WS";
+// How long the prompt of a sign-in aimed at its prompt stays open before it reports.
+constexpr DWORD kPromptOpenMs = 1500;
 
 std::string Narrow(const std::wstring& text)
 {
@@ -444,7 +446,7 @@ void CRandomWorld::PerformAimed(const RandomEvent& event)
     {
         // A prompt that stays open until the event comes.
         RandomEvent slow = Standard(RandomEventKind::SignOn);
-        slow.delayMs = 1500;
+        slow.delayMs = static_cast<int>(kPromptOpenMs);
         Perform(slow);
     }
     else if (event.stage == AimStage::RebindBox)
@@ -452,7 +454,10 @@ void CRandomWorld::PerformAimed(const RandomEvent& event)
         RandomEvent kiosk = Standard(RandomEventKind::SignOn);
         kiosk.signOn = SignOnKind::Administrator;
         Perform(Standard(RandomEventKind::CartGrants));
+        // Bound by another computer while it was away: the agent learns it when the cart
+        // arrives and its worker starts.
         Perform(Standard(RandomEventKind::CartBoundElsewhere));
+        Perform(Standard(RandomEventKind::CartArrived));
         Perform(kiosk);
     }
     const size_t mark = cart.Mark();
@@ -474,6 +479,11 @@ void CRandomWorld::PerformAimed(const RandomEvent& event)
     then.kind = event.then;
     then.gapMs = 0;
     Perform(then);
+    // An event that ends the run closes its open prompt at once: nothing else happens until
+    // it has, or until the product would have reported, so that no later event closes it
+    // in its place.
+    if (event.stage == AimStage::PromptOpen && event.then != RandomEventKind::Press)
+        ScenarioWaitFor([&] { Observe(); return !m_promptOpen; }, kPromptOpenMs + 500);
     if (event.thenPress)
     {
         // A new sign-in at once, while the worker still waits for the late answer.
