@@ -244,13 +244,24 @@ void CAgentModel::OnJournal(const TimelineEntry& entry)
             Wrong(ms, "a prompt started while the cart was unplugged");
         else if (all([](const RandomWorldState& w) { return w.citrix; }))
             Wrong(ms, "a prompt started while a Citrix session had the cart");
+        // The product read its settings when the prompt started: a change stamped just
+        // before the start line may have come just after that read.
+        const std::vector<RandomWorldState> atStart = WorldsBetween(ms - std::min(ms, kJitterMs), ms);
         Prompt prompt;
         prompt.started = ms;
-        prompt.reports = world.callback && world.startResult == 0;
-        prompt.reportAfterClose = world.reportAfterClose;
         prompt.delayMs = world.delayMs;
+        prompt.reports = false;
+        bool mayFailToStart = false;
+        for (const RandomWorldState& w : atStart)
+        {
+            if (w.callback && w.startResult == 0 && !prompt.reports)
+                prompt.delayMs = w.delayMs;
+            prompt.reports = prompt.reports || (w.callback && w.startResult == 0);
+            prompt.reportAfterClose = prompt.reportAfterClose || w.reportAfterClose;
+            mayFailToStart = mayFailToStart || w.startResult != 0;
+        }
         // A prompt that could not be started was never open.
-        if (world.startResult != 0)
+        if (mayFailToStart && !prompt.reports)
             prompt.closed = ms;
         m_prompts.push_back(prompt);
         EndRuns(ms, "a new prompt started");

@@ -79,7 +79,8 @@ void CRandomRun::PlaySequence(size_t index, uint64_t seed)
     m_model->Follow(timeline);
     m_modelMs += GetTickCount64() - start;
     std::vector<std::string> wrong = m_model->TakeWrongGrants();
-    JudgeLog(m_world.TakeAgentLog(), wrong);
+    const std::string agentLog = m_world.TakeAgentLog();
+    JudgeLog(agentLog, wrong);
     start = GetTickCount64();
     if (ended)
         Record(m_world.GetAgentProcessId());
@@ -121,6 +122,8 @@ void CRandomRun::PlaySequence(size_t index, uint64_t seed)
         m_say("      the last of the time line:");
         SayTail(timeline);
     }
+    if (GetEnvironmentVariableA("KELVO_RANDOM_TAIL", nullptr, 0) != 0)
+        m_say("      the agent's log of the sequence:\n" + agentLog);
     if (!ended)
     {
         m_say("      stuck run: " + why + "; the last of the time line:");
@@ -175,9 +178,10 @@ void CRandomRun::JudgeLog(const std::string& text, std::vector<std::string>& wro
 void CRandomRun::SayTail(const std::vector<TimelineEntry>& timeline)
 {
     static const char* const kSources[] = {"tester ", "cart   ", "sign-on"};
-    size_t shown = 0;
-    for (auto entry = timeline.rbegin(); entry != timeline.rend() && shown < 24; ++entry, ++shown)
-        ;
+    // KELVO_RANDOM_TAIL=N shows N entries (the whole time line of a replayed sequence).
+    char wanted[16] = {};
+    const size_t limit = GetEnvironmentVariableA("KELVO_RANDOM_TAIL", wanted, sizeof(wanted)) ? strtoul(wanted, nullptr, 10) : 24;
+    const size_t shown = std::min(limit, timeline.size());
     for (size_t i = timeline.size() - shown; i < timeline.size(); ++i)
     {
         char stamp[32];
