@@ -101,7 +101,11 @@ HRESULT CSimAuth::StartPrompt(Face* face, IUnknown* companion, IUnknown* callbac
     const CSimConfig config = CSimConfig::Read();
     PumpWhileStarting(config.m_startPumpMs);
     if (FAILED(config.m_startResult))
+    {
+        // Which settings a start read is known only here: a refused start says so.
+        CSimJournal::Write(L"Start failed 0x%08lX", static_cast<unsigned long>(config.m_startResult));
         return config.m_startResult;
+    }
     if (session == nullptr)
         return E_POINTER;
 

@@ -251,20 +251,21 @@ void CAgentModel::OnJournal(const TimelineEntry& entry)
         prompt.started = ms;
         prompt.delayMs = world.delayMs;
         prompt.reports = false;
-        bool mayFailToStart = false;
         for (const RandomWorldState& w : atStart)
         {
-            if (w.callback && w.startResult == 0 && !prompt.reports)
+            if (w.callback && !prompt.reports)
                 prompt.delayMs = w.delayMs;
-            prompt.reports = prompt.reports || (w.callback && w.startResult == 0);
+            prompt.reports = prompt.reports || w.callback;
             prompt.reportAfterClose = prompt.reportAfterClose || w.reportAfterClose;
-            mayFailToStart = mayFailToStart || w.startResult != 0;
         }
-        // A prompt that could not be started was never open.
-        if (mayFailToStart && !prompt.reports)
-            prompt.closed = ms;
         m_prompts.push_back(prompt);
         EndRuns(ms, "a new prompt started");
+    }
+    else if (StartsWith(entry.text, "Start failed") && !m_prompts.empty())
+    {
+        // A prompt that could not be started was never open.
+        m_prompts.back().closed = m_prompts.back().started;
+        m_prompts.back().reports = false;
     }
     else if (entry.text == "Auth 9" || entry.text == "Auth 11")
     {

@@ -276,11 +276,11 @@ void CRandomWorld::Observe()
     {
         if (line.rfind("Auth 8", 0) == 0)
         {
-            // A start the product refused opened no prompt.
-            m_promptOpen = m_state.startResult == 0;
+            m_promptOpen = true;
             ++m_prompts;
         }
-        else if (line == "Auth 9" || line == "Auth 11")
+        // A start the product refused opened no prompt.
+        else if (line == "Auth 9" || line == "Auth 11" || line.rfind("Start failed", 0) == 0)
             m_promptOpen = false;
     }
     for (const CStringEx& line : m_road.Cart().GetLinesFrom(m_cartSeen))

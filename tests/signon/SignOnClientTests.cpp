@@ -267,7 +267,7 @@ TEST_P(SignOnStartFailureTest, StartRefusedByTheProductIsReportedAndLeavesNoProm
     const HRESULT hr = m_client.StartPrompt(1, 15, GetParam());
     EXPECT_EQ(hr, E_ACCESSDENIED);
     ExpectReported(IDS_SIGNON_START_FAILED, hr);
-    EXPECT_EQ(m_world.Journal().back(), L"Auth 8 companion=1 callback=1");
+    EXPECT_EQ(m_world.Journal().back(), L"Start failed 0x80070005");
 
     // The product object stays: the next start goes straight to the prompt.
     m_world.Configure({L"Callback=0"});
