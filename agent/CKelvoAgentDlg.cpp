@@ -29,6 +29,7 @@ KELVO_BEGIN_MESSAGE_MAP(CKelvoAgentDlg, CCartAgentDlg)
     KELVO_MESSAGE(WM_AGENT_AUTH_DRAWER_ACCESS, &CKelvoAgentDlg::OnAuthDrawerAccess)
     KELVO_MESSAGE(WM_AGENT_BIND_COMPUTER_NAME, &CKelvoAgentDlg::OnBindComputerName)
     KELVO_MESSAGE(WM_AGENT_BOUND_COMPUTER_NAME, &CKelvoAgentDlg::OnBoundComputerName)
+    KELVO_MESSAGE(WM_AGENT_END_ACCESS, &CKelvoAgentDlg::OnEndAccessAnswer)
     KELVO_MESSAGE(WM_AGENT_CHANNEL_DATA, &CKelvoAgentDlg::OnChannelData)
     KELVO_MESSAGE(WM_AGENT_DEVICE_STATUS, &CKelvoAgentDlg::OnDeviceStatus)
 KELVO_END_MESSAGE_MAP()
@@ -80,9 +81,14 @@ bool CKelvoAgentDlg::StartWorker(_CObjectExPtr<CCartUSBComm> transport)
     // never answered, so that run ends here and the next press starts a new one.
     EndRun(KelvoRunEnd::WorkerRestarted);
     // The old worker also dropped an end of access still queued for it (a lock behind a late
-    // cart): while the session is away the new one ends access again.
-    if (running && m_bSessionAway && m_settings.endAccessOnLockAndExit && !m_bIsRemote)
+    // cart, then a disconnect that cleared the cart's path): the new one asks it first. While
+    // the session is away it ends access anyway.
+    if (running && !m_bIsRemote &&
+        (m_bEndAccessOwed || (m_bSessionAway && m_settings.endAccessOnLockAndExit)))
+    {
+        m_bEndAccessOwed = true;
         PostToAgentThread(WM_AGENT_END_ACCESS, MakeObjectEx<CKelvoEndAccessRequest>());
+    }
     return running;
 }
 

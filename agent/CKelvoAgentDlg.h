@@ -66,6 +66,8 @@ protected:
     LRESULT OnAuthDrawerAccess(WPARAM result, LPARAM response, BOOL&);
     LRESULT OnBindComputerName(WPARAM result, LPARAM response, BOOL&);
     LRESULT OnBoundComputerName(WPARAM result, LPARAM response, BOOL&);
+    // The worker's answer to an end of access: wParam = the exchange's result.
+    LRESULT OnEndAccessAnswer(WPARAM result, LPARAM, BOOL&);
     LRESULT OnChannelData(WPARAM packetType, LPARAM length, BOOL&);
 
     // Session and cart presence (CKelvoAgentDlgPresence.cpp).
@@ -99,6 +101,10 @@ protected:
     // --- end agent-auth ---
 
     CStringEx m_strBoundComputerName;
+    // An end of access was asked of a worker and the cart has not been reached with it: a
+    // worker that stops drops its queue, so each new one asks again until the cart hears it
+    // or grants the current run.
+    bool m_bEndAccessOwed = false;
     bool m_bPreAuthorized = false;
     CStringEx m_strAuthGroup;
     CartStatus m_lastStatus;

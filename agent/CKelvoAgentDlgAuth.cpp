@@ -186,6 +186,8 @@ LRESULT CKelvoAgentDlg::OnAuthDrawerAccess(WPARAM result, LPARAM response, BOOL&
     if (access->IsGranted())
     {
         CUtilLogging::Instance().LogRes(4, IDS_AUTH_ACCESS_GRANTED);
+        // Asked after any end of access still owed: that one is overtaken.
+        m_bEndAccessOwed = false;
         // A cart that was bound to nobody is bound here now.
         CStringEx endpoint;
         if (m_strBoundComputerName.IsEmpty() && m_spSession && m_spSession->GetClientName(endpoint))
@@ -279,6 +281,21 @@ LRESULT CKelvoAgentDlg::OnBoundComputerName(WPARAM result, LPARAM response, BOOL
     return 0;
 }
 
+LRESULT CKelvoAgentDlg::OnEndAccessAnswer(WPARAM result, LPARAM, BOOL&)
+{
+    if (result == KELVO_RESULT_OK)
+    {
+        m_bEndAccessOwed = false;
+        return 0;
+    }
+    CUtilLogging::Instance().LogRes(2, IDS_AUTH_END_ACCESS_FAILED);
+    // A cart that heard it and answered badly would answer the same again; one that may not
+    // have heard it is asked again by the next worker.
+    if (result != KELVO_RESULT_NO_CART && result != KELVO_RESULT_TIMEOUT && result != KELVO_RESULT_STOPPING)
+        m_bEndAccessOwed = false;
+    return 0;
+}
+
 void CKelvoAgentDlg::EndAccess(bool showMessages, bool throughThread)
 {
     CUtilLogging& log = CUtilLogging::Instance();
@@ -293,6 +310,8 @@ void CKelvoAgentDlg::EndAccess(bool showMessages, bool throughThread)
     _CObjectExPtr<CCartUSBCommRequest> request = MakeObjectEx<CKelvoEndAccessRequest>();
     if (throughThread && m_spThread)
     {
+        // Owed also when the worker cannot take it now: the next one asks again.
+        m_bEndAccessOwed = true;
         PostToAgentThread(WM_AGENT_END_ACCESS, std::move(request));
         return;
     }

@@ -152,9 +152,16 @@ LRESULT CKelvoAgentThread::OnMessage(CCartUSBComm* transport, WPARAM wParam, UIN
         {
         case WM_AGENT_SET_TIMER:
             return CCartUSBCommThread::OnMessage(transport, wParam, message, lParam);
+        case WM_AGENT_END_ACCESS:
+        {
+            // The window keeps an end of access owed until it learns that the cart was reached.
+            const _CObjectExPtr<CCartUSBCommRequest> request = TakePostedObject<CCartUSBCommRequest>(lParam);
+            if (transport)
+                PostToWindow(window, message, transport->Transact(request.Get(), nullptr), 0);
+            return 0;
+        }
         case WM_AGENT_SEND:
         case WM_AGENT_UNAUTHORIZED_USER:
-        case WM_AGENT_END_ACCESS:
         {
             // The cart's answer is read and dropped.
             const _CObjectExPtr<CCartUSBCommRequest> request = TakePostedObject<CCartUSBCommRequest>(lParam);

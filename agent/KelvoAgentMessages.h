@@ -19,7 +19,7 @@ enum : UINT
     WM_AGENT_BIND_COMPUTER_NAME = WM_USER + 29,  // window to worker thread, and back
     WM_AGENT_BOUND_COMPUTER_NAME = WM_USER + 30, // worker thread to window
     WM_AGENT_UNAUTHORIZED_USER = WM_USER + 31,   // window to worker thread
-    WM_AGENT_END_ACCESS = WM_USER + 34,          // window to worker thread
+    WM_AGENT_END_ACCESS = WM_USER + 34,          // window to worker thread, and back: wParam = result
     WM_AGENT_DEVICE_STATUS = WM_USER + 35,       // worker thread to window, and its own poll timer
 };
 
