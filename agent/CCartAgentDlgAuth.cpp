@@ -126,13 +126,16 @@ void CCartAgentDlg::EndRun(KelvoRunEnd reason)
     CResourceLoader::Instance().LoadString(CKelvoSignInRun::ReasonTextId(reason), why);
     log.LogRes(4, IDS_RUN_ENDED, static_cast<unsigned>(run), why.GetString(), static_cast<unsigned>(code));
 
-    // The cart heard that a prompt opened: it hears that it is over.
-    if (promptOpen && announced)
-        SendPromptStatus(run, KELVO_AUTH_STATUS_RESULT_IN);
     // An open prompt is closed, and a sign-in that did not end in a grant is ended on the
-    // product's side too.
+    // product's side too: first, since telling the cart may hold this thread for a slow cart.
     if (!starting)
         m_signOn.EndSession(promptOpen, signedIn && code != 0);
+    // The cart heard that a prompt opened: it hears that it is over. Not while the agent
+    // leaves with its worker gone: that exchange would hold up the exit or the end of the
+    // Windows session, ahead of the end of access, for as long as a silent cart takes.
+    const bool leaving = (m_bExited || m_bEnding) && !m_spThread;
+    if (promptOpen && announced && !leaving)
+        SendPromptStatus(run, KELVO_AUTH_STATUS_RESULT_IN);
     // The cart is watched again, unless the session is away or the cart is gone.
     if (m_bCartConnected)
         StartPolling();

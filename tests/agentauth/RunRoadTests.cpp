@@ -234,6 +234,21 @@ TEST_F(AuthRoad, CancelledEndOfSessionDuringACitrixSessionReconnectsWhenItEnds)
     EXPECT_GE(PollsWithin(2500), 3u) << Transcript();
 }
 
+// The cart falls silent while a prompt is open, and Windows ends the session: the prompt closes
+// at once and access ends, without a wait for the silent cart (3 s an exchange) before either.
+TEST_F(AuthRoad, EndOfSessionWithASilentCartClosesThePromptAtOnce)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"Callback=0"};
+    Start(options);
+    ASSERT_TRUE(road.Press());
+    ASSERT_TRUE(CartSees(L"sign-in prompt open")) << Transcript();
+    ASSERT_EQ(road.Cart().Command("fault ignore-read"), L"ok");
+    ASSERT_TRUE(road.Agent().Post(WM_QUERYENDSESSION));
+    EXPECT_TRUE(road.WaitForJournal("Auth 9", 1, 2000)) << Transcript();
+    EXPECT_TRUE(CartSees(L"drawer access ended", 2000)) << Transcript();
+}
+
 // A lock's end of access waits behind a late cart; a reconnect drops it, and the new worker sends it.
 TEST_F(AuthRoad, ReconnectAfterALockBehindALateCartStillEndsAccess)
 {
