@@ -234,8 +234,7 @@ TEST_F(AuthRoad, CancelledEndOfSessionDuringACitrixSessionReconnectsWhenItEnds)
     EXPECT_GE(PollsWithin(2500), 3u) << Transcript();
 }
 
-// The cart falls silent while a prompt is open, and Windows ends the session: the prompt closes
-// at once and access ends, without a wait for the silent cart (3 s an exchange) before either.
+// Windows ends the session while a prompt is open and the cart is silent (3 s an exchange).
 TEST_F(AuthRoad, EndOfSessionWithASilentCartClosesThePromptAtOnce)
 {
     AgentRoadOptions options;
@@ -261,8 +260,7 @@ TEST_F(AuthRoad, ReconnectAfterALockBehindALateCartStillEndsAccess)
     EXPECT_TRUE(CartSees(L"drawer access ended")) << Transcript();
 }
 
-// The same, when a remote disconnect and connect replace the worker: the session is back, and
-// the new worker still sends the end of access the old one dropped.
+// The same when a remote disconnect and connect replace the worker, with the session back.
 TEST_F(AuthRoad, RemoteConnectAfterALockBehindALateCartStillEndsAccess)
 {
     Start();
