@@ -44,6 +44,11 @@ bool CRandomRun::Run(uint64_t seed, size_t sequences)
     for (const auto& end : m_ends)
         ends += " " + end.first + " " + std::to_string(end.second) + ";";
     m_say(ends + " stale answers dropped " + std::to_string(m_stale));
+    std::string aims = "   aimed events, stage reached of played:";
+    for (const auto& aim : m_world.AimCounts())
+        aims += std::string(" ") + StageName(aim.first) + " " + std::to_string(aim.second.reached) + " of " +
+                std::to_string(aim.second.played) + ";";
+    m_say(aims);
     char line[160];
     snprintf(line, sizeof(line),
              "   time: events %.0f s, making the world normal %.0f s, pressing %.0f s, the model %.0f s, figures %.0f s",

@@ -465,16 +465,21 @@ void CRandomWorld::PerformAimed(const RandomEvent& event)
     RandomEvent press = Standard(RandomEventKind::Press);
     press.value = 550 + event.value;
     Perform(press);
+    bool reached = false;
     switch (event.stage)
     {
-    case AimStage::PromptOpen: cart.WaitForExchange(L"sign-in prompt open", mark, 2000); break;
-    case AimStage::Reported: cart.WaitForExchange(L"sign-in result arrived", mark, 3000); break;
+    case AimStage::PromptOpen: reached = cart.WaitForExchange(L"sign-in prompt open", mark, 2000); break;
+    case AimStage::Reported: reached = cart.WaitForExchange(L"sign-in result arrived", mark, 3000); break;
     case AimStage::AccessInFlight:
-        if (cart.WaitForExchange(L"sign-in result arrived", mark, 3000))
+        reached = cart.WaitForExchange(L"sign-in result arrived", mark, 3000);
+        if (reached)
             Sleep(150);
         break;
-    case AimStage::RebindBox: m_road.Boxes().WaitForBox(4000); break;
+    case AimStage::RebindBox: reached = m_road.Boxes().WaitForBox(4000) != nullptr; break;
     }
+    AimCount& count = m_aims[event.stage];
+    ++count.played;
+    count.reached += reached ? 1 : 0;
     RandomEvent then = event;
     then.kind = event.then;
     then.gapMs = 0;

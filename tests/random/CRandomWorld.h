@@ -17,6 +17,7 @@
 #include "tests/random/CTimeline.h"
 #include "tests/soak/CProcessFigures.h"
 #include "sim/driver/CFileTail.h"
+#include <map>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,14 @@ public:
     bool CheckPress(std::string& why);
     // After a failed check: a new agent, so that the next sequence starts clean.
     bool Recover(std::string& why);
+
+    // Aimed events by their stage: how many were played, and how many found the stage reached.
+    struct AimCount
+    {
+        int played = 0;
+        int reached = 0;
+    };
+    const std::map<AimStage, AimCount>& AimCounts() const { return m_aims; }
 
     KelvoProcessFigures Measure() const;
     // The agent's log lines written since the last call.
@@ -75,4 +84,5 @@ private:
     size_t m_prompts = 0;
     ULONGLONG m_lastPoll = 0;
     ULONGLONG m_configRead = 0;
+    std::map<AimStage, AimCount> m_aims;
 };

@@ -28,6 +28,12 @@ const char* SignOnName(SignOnKind kind)
     return "?";
 }
 
+const char* ButtonName(int button)
+{
+    return button == IDYES ? "Yes" : button == IDNO ? "No" : "OK";
+}
+}
+
 const char* StageName(AimStage stage)
 {
     switch (stage)
@@ -38,12 +44,6 @@ const char* StageName(AimStage stage)
     case AimStage::RebindBox: return "the rebind question is open";
     }
     return "?";
-}
-
-const char* ButtonName(int button)
-{
-    return button == IDYES ? "Yes" : button == IDNO ? "No" : "OK";
-}
 }
 
 std::string RandomEvent::Describe() const

@@ -45,6 +45,9 @@ enum class AimStage
     RebindBox,       // the question whether to bind the cart here is open
 };
 
+// How the stage reads in the tester's lines ("the prompt opens").
+const char* StageName(AimStage stage);
+
 // What the sign-on product does at its next prompts.
 enum class SignOnKind
 {
