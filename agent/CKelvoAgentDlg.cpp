@@ -171,7 +171,15 @@ LRESULT CKelvoAgentDlg::OnDeviceChange(WPARAM event, LPARAM header, BOOL&)
         if (!m_bCartConnected)
             SetConnected(true);
         if (running)
+        {
+            // The connect a timer still waits for is made (an unlock or a Citrix session's
+            // end with no cart): made again later, it would restart this worker under the
+            // sign-in it may serve by then.
+            KillTimer(KELVO_TIMER_CONNECT_CART);
+            if (m_bWatchLogonScreen)
+                SetTimer(KELVO_TIMER_LOGON_SCREEN, 500);
             StartPolling();
+        }
         break;
     }
     default:

@@ -234,6 +234,22 @@ TEST_F(AuthRoad, CancelledEndOfSessionDuringACitrixSessionReconnectsWhenItEnds)
     EXPECT_GE(PollsWithin(2500), 3u) << Transcript();
 }
 
+// A Citrix session ends with the cart unplugged, so a connect waits 2.5 s; the cart arrives
+// first and a sign-in begins: the late connect does not restart the worker under it.
+TEST_F(AuthRoad, CartArrivingBeforeAPendingConnectKeepsItsWorkerForTheSignIn)
+{
+    AgentRoadOptions options;
+    options.signOn = {L"CallbackDelayMs=3000"};
+    Start(options);
+    const CStringEx path = road.Cart().GetDevicePath();
+    ASSERT_TRUE(road.Cart().Remove() && road.Agent().SendDeviceRemoval(path));
+    ASSERT_TRUE(road.Agent().WaitForConnected(0, kStepMs));
+    ASSERT_TRUE(road.Agent().Post(WM_AGENT_REMOTE_SESSION, 1) && road.Agent().Post(WM_AGENT_REMOTE_SESSION, 0));
+    ASSERT_TRUE(road.Cart().Restore() && road.Agent().SendDeviceArrival(path));
+    ASSERT_TRUE(road.Press());
+    EXPECT_TRUE(CartSees(Granted(L"nurse", 2))) << Transcript();
+}
+
 // Windows ends the session while a prompt is open and the cart is silent (3 s an exchange).
 TEST_F(AuthRoad, EndOfSessionWithASilentCartClosesThePromptAtOnce)
 {
