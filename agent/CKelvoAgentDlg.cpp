@@ -83,8 +83,7 @@ bool CKelvoAgentDlg::StartWorker(_CObjectExPtr<CCartUSBComm> transport)
     // The old worker also dropped an end of access still queued for it (a lock behind a late
     // cart, then a disconnect that cleared the cart's path): the new one asks it first. While
     // the session is away it ends access anyway.
-    if (running && !m_bIsRemote &&
-        (m_bEndAccessOwed || (m_bSessionAway && m_settings.endAccessOnLockAndExit)))
+    if (running && (m_bEndAccessOwed || (m_bSessionAway && m_settings.endAccessOnLockAndExit && !m_bIsRemote)))
     {
         m_bEndAccessOwed = true;
         PostToAgentThread(WM_AGENT_END_ACCESS, MakeObjectEx<CKelvoEndAccessRequest>());

@@ -289,9 +289,9 @@ LRESULT CKelvoAgentDlg::OnEndAccessAnswer(WPARAM result, LPARAM, BOOL&)
         return 0;
     }
     CUtilLogging::Instance().LogRes(2, IDS_AUTH_END_ACCESS_FAILED);
-    // A cart that heard it and answered badly would answer the same again; one that may not
-    // have heard it is asked again by the next worker.
-    if (result != KELVO_RESULT_NO_CART && result != KELVO_RESULT_TIMEOUT && result != KELVO_RESULT_STOPPING)
+    // A cart that answered, if badly, heard it and would answer the same again; after any
+    // other failure (no cart, no answer, a dropped connection) the next worker asks again.
+    if (result == KELVO_RESULT_BAD_ANSWER)
         m_bEndAccessOwed = false;
     return 0;
 }

@@ -276,6 +276,21 @@ TEST_F(AuthRoad, ReconnectAfterALockBehindALateCartStillEndsAccess)
     EXPECT_TRUE(CartSees(L"drawer access ended")) << Transcript();
 }
 
+// The cart drops the connection at the lock's end of access: nothing says that it was heard, so
+// the next worker asks again, also with the session back.
+TEST_F(AuthRoad, EndOfAccessWhoseConnectionDroppedIsAskedAgainByTheNextWorker)
+{
+    Start();
+    ASSERT_EQ(road.Cart().Command("fault hang-up for 6F"), L"ok");
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_LOCK));
+    ASSERT_TRUE(CartSees(L"drawer access ended (connection dropped)")) << Transcript();
+    ASSERT_TRUE(road.Log().WaitForText(CAgentRoad::Text(IDS_AUTH_END_ACCESS_FAILED).c_str(), kStepMs));
+    ASSERT_EQ(road.Cart().Command("fault none"), L"ok");
+    from = road.Cart().Mark();
+    ASSERT_TRUE(road.Agent().PostSessionChange(WTS_SESSION_UNLOCK) && road.Agent().Post(WM_COMMAND, 17));
+    EXPECT_TRUE(CartSees(L"drawer access ended")) << Transcript();
+}
+
 // The same when a remote disconnect and connect replace the worker, with the session back.
 TEST_F(AuthRoad, RemoteConnectAfterALockBehindALateCartStillEndsAccess)
 {
