@@ -146,6 +146,12 @@ const ModelCase kCases[] = {
                         .Prompt(100, 100).Tester(300, RandomEventKind::CartArrived)
                         .Cart(2250, "drawer access granted to nurse on WS01 (mode 2)"); },
      0},
+    {"GrantQueuedBehindALateCartForAnEarlierSignInUnderItsGroups",
+     [] { return Lines().Tester(0, RandomEventKind::CartLate, [](RandomWorldState& w) { w.cartDelayMs = 2000; })
+                        .Prompt(100, 100).Tester(300, RandomEventKind::Reload, [](RandomWorldState& w) { w.groups.clear(); })
+                        .Tester(400, RandomEventKind::Lock).Tester(410, RandomEventKind::Unlock)
+                        .Prompt(500, 100).Cart(2250, "drawer access granted to nurse on WS01 (mode 2)"); },
+     0},
     {"GrantFromAReportThatCameAfterItsPromptWasClosed",
      [] { return Lines().Tester(0, RandomEventKind::SignOn, [](RandomWorldState& w) { w.reportAfterClose = true; SetDelay(w, 1500); })
                         .Journal(100, "Auth 8 companion=1 callback=1")

@@ -375,6 +375,21 @@ void CAgentModel::OnDrawerAccess(ULONGLONG ms, const std::string& line)
     const std::string request = "AuthDrawerAccess for '" + user + "' on '" + computer + "'" +
                                 (granted ? " (mode " + std::to_string(mode) + ")" : std::string());
 
+    // Behind a late cart a request reaches it after newer sign-ins were reported: it may be
+    // the answer of any earlier one still without its own, as the cart serves them in order.
+    const Run* newest = RunAt(ms);
+    const bool newestFits = newest && newest->requests == 0 && Identifies(*newest, ms, user, computer, mode);
+    std::string why;
+    for (auto older = m_runs.rbegin(); granted && !newestFits && older != m_runs.rend(); ++older)
+    {
+        if (&*older != newest && older->reported <= ms && older->requests == 0 && older->unsound.empty() &&
+            !HasEnded(*older, ms, why) && Identifies(*older, ms, user, computer, mode))
+        {
+            ++older->requests;
+            older->user = user;
+            return;
+        }
+    }
     Run* run = nullptr;
     if (MaySend(ms, request, run))
     {
