@@ -187,9 +187,11 @@ void CAgentModel::OnTester(const TimelineEntry& entry)
         Require(ms, static_cast<int>(m_prompts.size() - 1),
                 "closing the prompt started at " + Seconds(m_prompts.back().started) + said, answered);
     }
-    // Events that end access on a cart the agent shows connected.
-    if (((kind == RandomEventKind::Lock || kind == RandomEventKind::ConsoleDisconnect) && !away) ||
-        kind == RandomEventKind::EndingCancelled || kind == RandomEventKind::Restart)
+    // Events that end access on a cart the agent shows connected, in a session that is here:
+    // an away session showed the cart disconnected (a lock ended access; a remote session's
+    // cart is not this agent's), also when the tester read the icon just before the agent did.
+    if ((kind == RandomEventKind::Lock || kind == RandomEventKind::ConsoleDisconnect ||
+         kind == RandomEventKind::EndingCancelled || kind == RandomEventKind::Restart) && !away)
     {
         if (entry.world.agentConnected && before.cartPresent && !before.citrix)
         {
