@@ -373,11 +373,12 @@ void CCartAgentDlg::ExitAgent()
     KillTimer(KELVO_TIMER_LOGON_SCREEN);
     KillTimer(KELVO_TIMER_CONNECT_CART);
     StopWorkerAndEndRun(KelvoRunEnd::AgentExit);
-    m_notifyIcon.Delete();
-    m_notifyIconHandle.Reset();
-    // The worker is gone: access ends with a transport of its own.
+    // The worker is gone: access ends with a transport of its own. It ends before the icon
+    // goes: the taskbar answers that call, and a busy or hung one would keep the drawers open.
     if (m_settings.endAccessOnLockAndExit && !m_bIsRemote)
         EndAccess(false, false);
+    m_notifyIcon.Delete();
+    m_notifyIconHandle.Reset();
     EndDialog(1);
 }
 

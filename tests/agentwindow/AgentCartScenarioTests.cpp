@@ -5,6 +5,7 @@
 #include "sim/driver/KelvoScenarioDriver.h"
 #include "resources/KVResourceIds.h"
 #include <gtest/gtest.h>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -55,6 +56,73 @@ CStringEx NoAutoAuthArgument(const CScenarioFolder& folder)
     argument.Format(L"/%s", noAuth.GetString());
     return argument;
 }
+
+// A taskbar that stands in front of the real one and answers the icon calls of one process
+// only after a hang; every other process's calls go on to the real taskbar at once.
+class CHungTaskbar
+{
+public:
+    CHungTaskbar(DWORD processId, DWORD hangMs) : m_processId(processId), m_hangMs(hangMs)
+    {
+        s_self = this;
+        m_real = FindWindowW(L"Shell_TrayWnd", nullptr);
+        m_thread = std::thread([this] {
+            WNDCLASSW windowClass = {};
+            windowClass.lpfnWndProc = &CHungTaskbar::Proc;
+            windowClass.lpszClassName = L"Shell_TrayWnd";
+            RegisterClassW(&windowClass);
+            m_window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1,
+                                       nullptr, nullptr, nullptr, nullptr);
+            m_ready = true;
+            MSG msg;
+            while (m_window && GetMessageW(&msg, nullptr, 0, 0) > 0)
+                DispatchMessageW(&msg);
+        });
+        ScenarioWaitFor([this] { return m_ready.load(); }, 5000);
+    }
+    ~CHungTaskbar()
+    {
+        PostMessageW(m_window, WM_CLOSE, 0, 0);
+        m_thread.join();
+        s_self = nullptr;
+    }
+    bool InFront() const { return m_window != nullptr && FindWindowW(L"Shell_TrayWnd", nullptr) == m_window; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        DWORD owner = 0;
+        if (message == WM_COPYDATA && GetWindowThreadProcessId(reinterpret_cast<HWND>(wParam), &owner) &&
+            owner == s_self->m_processId)
+            HangKeepingOthersAnswered(s_self->m_hangMs);
+        if (message == WM_COPYDATA)
+            return s_self->m_real ? SendMessageW(s_self->m_real, message, wParam, lParam) : TRUE;
+        if (message == WM_CLOSE)
+            PostQuitMessage(0);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    // Other processes' calls, sent while this one hangs, are answered meanwhile.
+    static void HangKeepingOthersAnswered(DWORD hangMs)
+    {
+        const ULONGLONG until = GetTickCount64() + hangMs;
+        for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64())
+        {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_SENDMESSAGE);
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+
+    static CHungTaskbar* s_self;
+    const DWORD m_processId;
+    const DWORD m_hangMs;
+    HWND m_real = nullptr;
+    HWND m_window = nullptr;
+    std::atomic<bool> m_ready{false};
+    std::thread m_thread;
+};
+CHungTaskbar* CHungTaskbar::s_self = nullptr;
 }
 
 TEST(AgentCartScenario, ReconnectAndACancelledEndOfSessionResumePollingAndTheRealEndClosesTheAgent)
@@ -174,5 +242,30 @@ TEST(AgentCartScenario, StopSwitchWhileTheAgentShowsABoxStillLetsGoOfTheCart)
     EXPECT_FALSE(agent.IsRunning());
     // Letting go of the cart means ending drawer access on it, once, as the agent ends.
     EXPECT_EQ(1u, cart.CountExchanges(L"drawer access ended", beforeStop)) << cart.Transcript();
+    EXPECT_TRUE(cart.Quit());
+}
+
+TEST(AgentCartScenario, StopSwitchEndsAccessBeforeAHungTaskbarLetsTheIconGo)
+{
+    CCartSimProcess cart;
+    ASSERT_EQ(0u, cart.Start()) << Text(cart.GetErrorText());
+    CScenarioFolder folder;
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(folder, cart, true));
+    CAgentProcess agent;
+    ASSERT_EQ(0u, agent.Start(folder, NoAutoAuthArgument(folder))) << Text(agent.GetErrorText());
+    ASSERT_NE(nullptr, agent.WaitForWindow(20000)) << Text(agent.GetErrorText());
+    ASSERT_TRUE(agent.WaitForConnected(1, 15000));
+
+    // The taskbar hangs for 5 s on the agent's icon calls: the end of access must not wait.
+    CHungTaskbar taskbar(agent.GetProcessId(), 5000);
+    ASSERT_TRUE(taskbar.InFront());
+    const size_t beforeStop = cart.Mark();
+    const auto stopped = Clock::now();
+    DWORD stopResult = ERROR_GEN_FAILURE;
+    std::thread stopper([&] { stopResult = agent.StopWithSwitch(20000); });
+    EXPECT_TRUE(cart.WaitForExchange(L"drawer access ended", beforeStop, 4000)) << cart.Transcript();
+    printf("[ figures ] drawer access ended %lld ms after the stop switch, taskbar hung\n", MsSince(stopped));
+    stopper.join();
+    EXPECT_EQ(0u, stopResult) << Text(agent.GetErrorText());
     EXPECT_TRUE(cart.Quit());
 }
